@@ -1,0 +1,55 @@
+// Live receiver for dual-return lidars ("Tovik162"): receives point data packets on the data
+// port and emits every closed revolution.
+#pragma once
+
+#include <QThread>
+#include <atomic>
+#include <string>
+#include <vector>
+
+#include "acquisition/lidar_data.h"
+#include "acquisition/receiver_stats.h"
+#include "acquisition/revolution_assembler.h"
+
+struct SettingData;
+typedef unsigned char u_char;
+
+class GetlidarData : public QThread {
+  Q_OBJECT
+
+ public:
+  explicit GetlidarData(QObject* parent = nullptr);
+  ~GetlidarData() override;
+
+  // Set by the owner to end the run; the run clears it when it has ended.
+  std::atomic<bool> stopRequested{false};
+  // Data port and multicast group; written by the owner only while the thread is not running.
+  quint16 port = 2368;
+  std::string multicastIp = "224.1.1.1";
+
+  int echoCode() const { return assembler_.echoCode(); }
+  const tovik::ReceiverStats& stats() const { return stats_; }
+  // Why the last run could not open its socket (empty when it could).
+  std::string lastError() const;
+
+ signals:
+  void SendData(LidarData lidardata);
+  // Declared like the device information receiver's signals; never emitted by this class.
+  void SendLidarStatusToSettingUI(SettingData* data, std::vector<int> Mac);
+  void SendDataDifo(const u_char*);
+
+ public slots:
+  // Echo code ReturnModel (0 both echoes merged, 1 strongest, 2 second); takes effect at the
+  // next block.
+  void Receive(int ReturnModel);
+
+ protected:
+  void run() override;
+
+ private:
+  // dualFrame, strongFrame and secondFrame live in the assembler.
+  tovik::LiveDualAssembler assembler_;
+  tovik::ReceiverStats stats_;
+  mutable std::atomic<bool> errorSet_{false};
+  std::string lastError_;
+};
