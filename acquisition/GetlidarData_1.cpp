@@ -9,7 +9,9 @@ GetlidarData_1::~GetlidarData_1() {
   wait();
 }
 
-void GetlidarData_1::Receive(int ReturnModel) { echoCode_.store(ReturnModel, std::memory_order_relaxed); }
+void GetlidarData_1::Receive(int ReturnModel) {
+  echoCode_.store(ReturnModel, std::memory_order_relaxed);
+}
 
 std::string GetlidarData_1::lastError() const {
   // Written by the worker before it returns; read after the run has ended.

@@ -7,10 +7,10 @@
 namespace tovik {
 
 namespace {
-const AngleTable kNominal2 = {-15.0f, 1.0f,  -13.0f, 3.0f,  -11.0f, 5.0f,  -9.0f, 7.0f,
-                              -7.0f,  9.0f,  -5.0f,  11.0f, -3.0f,  13.0f, -1.0f, 15.0f};
-const AngleTable kNominal133 = {-10.0f, 0.665f, -8.665f, 2.0f,   -7.33f, 3.33f,  -6.0f,  4.665f,
-                                -4.665f, 6.0f,  -3.33f,  7.33f,  -2.0f,  8.665f, -0.665f, 10.0f};
+const AngleTable kNominal2 = {-15.0f, 1.0f, -13.0f, 3.0f,  -11.0f, 5.0f,  -9.0f, 7.0f,
+                              -7.0f,  9.0f, -5.0f,  11.0f, -3.0f,  13.0f, -1.0f, 15.0f};
+const AngleTable kNominal133 = {-10.0f,  0.665f, -8.665f, 2.0f,  -7.33f, 3.33f,  -6.0f,   4.665f,
+                                -4.665f, 6.0f,   -3.33f,  7.33f, -2.0f,  8.665f, -0.665f, 10.0f};
 // The device's angles are trusted only within this distance of the nominal table, in degrees.
 constexpr double kAngleTolerance = 1.5;
 }  // namespace
@@ -28,7 +28,8 @@ AngleTable deviceVerticalAnglesSnapshot() {
 }
 
 void setDeviceVerticalAngles(const AngleTable& angles) {
-  for (int ch = 0; ch < 16; ++ch) deviceVerticalAngles[ch].store(angles[ch], std::memory_order_relaxed);
+  for (int ch = 0; ch < 16; ++ch)
+    deviceVerticalAngles[ch].store(angles[ch], std::memory_order_relaxed);
 }
 
 AngleTable chooseVerticalAngles(int degreeMode, const AngleTable& device, int* mistakenChannel) {

@@ -3,8 +3,8 @@
 #include <algorithm>
 
 size_t LidarData::pointCount(int ch) const {
-  return std::min({distance[ch].size(), intensity[ch].size(), azimuth[ch].size(),
-                   adjustedTime[ch].size()});
+  return std::min(
+      {distance[ch].size(), intensity[ch].size(), azimuth[ch].size(), adjustedTime[ch].size()});
 }
 
 size_t LidarData::totalPoints() const {
@@ -35,8 +35,7 @@ void LidarData::clear() {
 
 void LidarData::appendChannel(int ch, const LidarData& other) {
   distance[ch].insert(distance[ch].end(), other.distance[ch].begin(), other.distance[ch].end());
-  intensity[ch].insert(intensity[ch].end(), other.intensity[ch].begin(),
-                       other.intensity[ch].end());
+  intensity[ch].insert(intensity[ch].end(), other.intensity[ch].begin(), other.intensity[ch].end());
   azimuth[ch].insert(azimuth[ch].end(), other.azimuth[ch].begin(), other.azimuth[ch].end());
   adjustedTime[ch].insert(adjustedTime[ch].end(), other.adjustedTime[ch].begin(),
                           other.adjustedTime[ch].end());

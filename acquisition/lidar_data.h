@@ -16,10 +16,10 @@ struct LidarData {
   template <typename T>
   using PerChannel = std::array<std::vector<T>, kChannelCount>;
 
-  std::vector<float> blockAzimuth;  // degrees, one per accumulated block, arrival order
-  PerChannel<float> distance;       // raw distance counts, unscaled
-  PerChannel<int> intensity;        // 0..255
-  PerChannel<float> azimuth;        // degrees, [0, 360)
+  std::vector<float> blockAzimuth;    // degrees, one per accumulated block, arrival order
+  PerChannel<float> distance;         // raw distance counts, unscaled
+  PerChannel<int> intensity;          // 0..255
+  PerChannel<float> azimuth;          // degrees, [0, 360)
   PerChannel<uint64_t> adjustedTime;  // firing time, microseconds on the device clock
 
   // The number of complete points of channel ch: the shortest of its four lists. Every consumer

@@ -45,9 +45,7 @@ inline uint8_t recordIntensity(const uint8_t* p, int k, int j) {
 
 // Firing time offsets in microseconds from the packet timestamp. Firings are 3.125 us apart.
 // Live single-return: the 384 firings of a packet end at the timestamp (383 x 3.125 = 1196.875).
-inline double singleTimeOffset(int k, int jPrime) {
-  return (32 * k + jPrime) * 3.125 - 1196.875;
-}
+inline double singleTimeOffset(int k, int jPrime) { return (32 * k + jPrime) * 3.125 - 1196.875; }
 // Dual-return (and playback): block pair e (its even block index) spans 16 firing slots; the last
 // firing of pair 10/11 is at the timestamp (191 x 3.125 = 596.875).
 inline double pairTimeOffset(int e, int jPrime) { return (16 * e + jPrime) * 3.125 - 596.875; }

@@ -9,12 +9,12 @@
 namespace tovik {
 
 struct ReceiverCounters {
-  uint64_t datagrams = 0;       // everything received on the socket
-  uint64_t packets = 0;         // decoded point data packets
-  uint64_t shortDropped = 0;    // datagrams shorter than a packet: dropped
-  uint64_t oversized = 0;       // datagrams longer than a packet: dropped
-  uint64_t ignored = 0;         // full-size datagrams that are not point data (no FF EE)
-  uint64_t revolutions = 0;     // frames emitted
+  uint64_t datagrams = 0;     // everything received on the socket
+  uint64_t packets = 0;       // decoded point data packets
+  uint64_t shortDropped = 0;  // datagrams shorter than a packet: dropped
+  uint64_t oversized = 0;     // datagrams longer than a packet: dropped
+  uint64_t ignored = 0;       // full-size datagrams that are not point data (no FF EE)
+  uint64_t revolutions = 0;   // frames emitted
   uint64_t lastRevolutionPoints = 0;
 };
 

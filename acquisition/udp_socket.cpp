@@ -104,8 +104,7 @@ bool UdpSocket::setReceiveTimeout(int milliseconds) {
 }
 
 bool UdpSocket::setReceiveBufferSize(int bytes) {
-  if (::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes) != 0)
-    return fail("SO_RCVBUF");
+  if (::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes) != 0) return fail("SO_RCVBUF");
   return true;
 }
 

@@ -1,0 +1,242 @@
+// The live point receivers end to end: real threads, a real socket, datagrams over loopback.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QThread>
+#include <chrono>
+#include <mutex>
+#include <thread>
+
+#include "acquisition/GetlidarData.h"
+#include "acquisition/GetlidarData_1.h"
+#include "acquisition/udp_socket.h"
+#include "packet_builder.h"
+
+using namespace std::chrono_literals;
+using tovik::test::PacketImage;
+
+namespace {
+
+// A port that is free right now on this host.
+uint16_t freePort() {
+  tovik::net::UdpSocket s;
+  EXPECT_TRUE(s.open());
+  EXPECT_TRUE(s.bind("127.0.0.1", 0));
+  return s.localEndpoint().port;
+}
+
+// Collects what a receiver emits, straight from its thread.
+struct Collector {
+  std::mutex mutex;
+  std::vector<LidarData> frames;
+  size_t count() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return frames.size();
+  }
+  template <typename Receiver>
+  void attach(Receiver& r) {
+    QObject::connect(
+        &r, &Receiver::SendData, &r,
+        [this](LidarData f) {
+          std::lock_guard<std::mutex> lock(mutex);
+          frames.push_back(std::move(f));
+        },
+        Qt::DirectConnection);
+  }
+};
+
+bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit = 5000ms) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(5ms);
+  }
+  return true;
+}
+
+class Sender {
+ public:
+  explicit Sender(uint16_t port) : port_(port) { EXPECT_TRUE(socket_.open()); }
+  void send(const uint8_t* data, size_t n) {
+    ASSERT_TRUE(socket_.sendTo(data, n, "127.0.0.1", port_)) << socket_.lastError();
+  }
+  void send(const std::vector<PacketImage>& packets, size_t from = 0, size_t to = size_t(-1)) {
+    to = std::min(to, packets.size());
+    for (size_t i = from; i < to; ++i) {
+      send(packets[i].data(), packets[i].size());
+      // Keep well inside the socket buffer even on a loaded machine.
+      if (i % 200 == 199) std::this_thread::sleep_for(2ms);
+    }
+  }
+
+ private:
+  tovik::net::UdpSocket socket_;
+  uint16_t port_;
+};
+
+// The receiver is listening once a probe datagram is counted.
+template <typename Receiver>
+void startAndWaitUntilListening(Receiver& r, Sender& sender) {
+  r.start();
+  const uint8_t probe[4] = {1, 2, 3, 4};
+  ASSERT_TRUE(waitFor([&] {
+    sender.send(probe, sizeof probe);
+    std::this_thread::sleep_for(10ms);
+    return r.stats().snapshot().shortDropped > 0;
+  }));
+}
+
+template <typename Receiver>
+void stopAndWait(Receiver& r) {
+  r.stopRequested = true;
+  ASSERT_TRUE(r.wait(5000));
+  EXPECT_FALSE(r.stopRequested.load());
+}
+
+// Three single-return revolutions of 1000 blocks at 0.36 degree steps, then one more block.
+std::vector<PacketImage> singleStream(size_t blocks = 3001) {
+  return tovik::test::packetsFromAzimuths(
+      tovik::test::steadyAzimuths(0, 36, blocks),
+      [](size_t n, int j) { return 400 + (n + j) % 1000; }, 5000000);
+}
+
+}  // namespace
+
+TEST(LiveSingleReceiver, EmitsEveryRevolutionWithTheExpectedPoints) {
+  const uint16_t port = freePort();
+  GetlidarData_1 receiver;
+  receiver.port = port;
+  receiver.multicastIp = "224.1.1.1";
+  Collector got;
+  got.attach(receiver);
+  Sender sender(port);
+  startAndWaitUntilListening(receiver, sender);
+
+  // 3001 blocks need 251 packets; the stream wraps at blocks 1000, 2000 and 3000.
+  const auto packets = singleStream();
+  sender.send(packets);
+  ASSERT_TRUE(waitFor([&] { return got.count() >= 3; })) << got.count();
+  stopAndWait(receiver);
+
+  ASSERT_EQ(got.frames.size(), 3u);
+  // The first frame: blocks 0..1000 (the wrapping block included), 2 points per channel each.
+  // Later frames begin with the 2 points per channel carried over from the wrapping block.
+  for (size_t f = 0; f < 3; ++f) {
+    for (int ch = 0; ch < 16; ++ch) {
+      EXPECT_EQ(got.frames[f].pointCount(ch), 2002u) << "frame " << f << " channel " << ch;
+      EXPECT_EQ(got.frames[f].distance[ch].size(), got.frames[f].azimuth[ch].size());
+    }
+  }
+  const auto c = receiver.stats().snapshot();
+  EXPECT_EQ(c.packets, packets.size());
+  EXPECT_EQ(c.revolutions, 3u);
+  EXPECT_EQ(c.lastRevolutionPoints, 16u * 2002u);
+}
+
+TEST(LiveSingleReceiver, DropsShortOversizedAndForeignDatagramsAndCountsThem) {
+  const uint16_t port = freePort();
+  GetlidarData_1 receiver;
+  receiver.port = port;
+  Collector got;
+  got.attach(receiver);
+  Sender sender(port);
+  startAndWaitUntilListening(receiver, sender);
+  const uint64_t probes = receiver.stats().snapshot().shortDropped;
+
+  const auto packets = singleStream(2001);
+  // A short datagram starting FF EE must not be decoded over the previous datagram's bytes.
+  sender.send(packets[0].data(), 600);
+  std::vector<uint8_t> big(1300, 0);
+  big[0] = 0xFF;
+  big[1] = 0xEE;
+  sender.send(big.data(), big.size());
+  PacketImage foreign = packets[0];
+  foreign[1] = 0xEF;
+  sender.send(foreign.data(), foreign.size());
+  sender.send(packets);
+  ASSERT_TRUE(waitFor([&] { return got.count() >= 2; }));
+  stopAndWait(receiver);
+
+  const auto c = receiver.stats().snapshot();
+  EXPECT_EQ(c.shortDropped - probes, 1u);
+  EXPECT_EQ(c.oversized, 1u);
+  EXPECT_EQ(c.ignored, 1u);
+  EXPECT_EQ(c.packets, packets.size());
+  // Nothing of the dropped datagrams reached a frame: the first holds exactly blocks 0..1000.
+  EXPECT_EQ(got.frames[0].pointCount(0), 2002u);
+}
+
+TEST(LiveSingleReceiver, StopsWithoutTrafficAndRestartsOnAFreshRevolution) {
+  const uint16_t port = freePort();
+  GetlidarData_1 receiver;
+  receiver.port = port;
+  Collector got;
+  got.attach(receiver);
+  Sender sender(port);
+  startAndWaitUntilListening(receiver, sender);
+
+  // Half a revolution, then a stop with nothing arriving.
+  const auto packets = singleStream();
+  sender.send(packets, 0, 40);
+  ASSERT_TRUE(waitFor([&] { return receiver.stats().snapshot().packets == 40; }));
+  const auto t0 = std::chrono::steady_clock::now();
+  receiver.stopRequested = true;
+  ASSERT_TRUE(receiver.wait(5000));
+  const auto stopMs =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0);
+  EXPECT_LT(stopMs.count(), 1000) << "a stop is seen within one receive time-out";
+  EXPECT_FALSE(receiver.stopRequested.load());
+  EXPECT_EQ(got.count(), 0u);
+
+  // The restarted run must not keep the 40 packets of the first run.
+  startAndWaitUntilListening(receiver, sender);
+  sender.send(packets, 84, 168);  // blocks 1008..2015: wraps once at block 2000
+  ASSERT_TRUE(waitFor([&] { return got.count() >= 1; }));
+  stopAndWait(receiver);
+  ASSERT_EQ(got.frames.size(), 1u);
+  // Blocks 1008..2000 only: 993 blocks, 2 points per channel each.
+  EXPECT_EQ(got.frames[0].pointCount(3), 2u * 993u);
+}
+
+TEST(LiveDualReceiver, MergesBothEchoesAndFollowsTheEchoCode) {
+  const uint16_t port = freePort();
+  GetlidarData receiver;
+  receiver.port = port;
+  Collector got;
+  got.attach(receiver);
+  Sender sender(port);
+  startAndWaitUntilListening(receiver, sender);
+
+  // 1000 firing pairs per revolution, three revolutions and one more pair.
+  const auto packets = tovik::test::packetsFromAzimuths(
+      tovik::test::steadyPairAzimuths(0, 36, 3001),
+      [](size_t n, int j) { return 400 + (n + j) % 1000; }, 5000000, 600);
+  // Echo code 0 closes on the odd block of the wrapping pair: both echoes of 1001 pairs.
+  sender.send(packets, 0, 168);
+  ASSERT_TRUE(waitFor([&] { return got.count() >= 1; }));
+  {
+    std::lock_guard<std::mutex> lock(got.mutex);
+    EXPECT_TRUE(got.frames[0].blockAzimuth.empty());
+    EXPECT_EQ(got.frames[0].pointCount(0), 2u * 2002u);
+  }
+  // Strongest echo only from now on: frames of even blocks.
+  receiver.Receive(tovik::kStrongEcho);
+  EXPECT_EQ(receiver.echoCode(), 1);
+  sender.send(packets, 168);
+  ASSERT_TRUE(waitFor([&] { return got.count() >= 3; })) << got.count();
+  stopAndWait(receiver);
+  for (size_t f = 1; f < got.frames.size(); ++f) {
+    EXPECT_FALSE(got.frames[f].blockAzimuth.empty());
+    for (int ch = 0; ch < 16; ++ch) {
+      const LidarData& fr = got.frames[f];
+      EXPECT_EQ(fr.distance[ch].size(), fr.adjustedTime[ch].size()) << f;
+      EXPECT_EQ(fr.distance[ch].size(), fr.azimuth[ch].size()) << f;
+    }
+  }
+}
+
+int main(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
