@@ -1,0 +1,4 @@
+target_sources(tovik16_core PRIVATE
+  csv_writer.h
+  csv_writer.cpp
+)

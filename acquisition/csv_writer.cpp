@@ -1,0 +1,265 @@
+#include "acquisition/csv_writer.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+namespace tovik::csv {
+
+namespace {
+
+constexpr char kDigitPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+// Powers of ten that a double holds exactly (5^22 < 2^53).
+constexpr double kPow10[23] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                               1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                               1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+constexpr int kMaxExactPow10 = 22;
+
+// %g keeps this many significant digits; the fast path scales a value into [10^5, 10^6).
+constexpr int kPrecision = 6;
+constexpr uint32_t kScaledLow = 100000;
+constexpr uint32_t kScaledHigh = 1000000;
+
+size_t formatWithLibc(double value, char* out) {
+  char text[32];
+  const int n = std::snprintf(text, sizeof text, "%g", value);
+  const size_t len = n < 0 ? 0 : size_t(n) < sizeof text ? size_t(n) : sizeof text - 1;
+  std::memcpy(out, text, len);
+  return len;
+}
+
+// a * 10^k with a single rounding; |k| <= kMaxExactPow10.
+inline double scaleByPow10(double a, int k) { return k >= 0 ? a * kPow10[k] : a / kPow10[-k]; }
+
+// Which way the exact value of a * 10^k lies from its rounded double r: +1 above, -1 below,
+// 0 equal. The product's error and the quotient's remainder are both representable, so fma
+// gives them without rounding.
+inline int residualSign(double a, int k, double r) {
+  if (k >= 0) {
+    const double err = std::fma(a, kPow10[k], -r);  // exact (a * 10^k) - r
+    return err > 0 ? 1 : err < 0 ? -1 : 0;
+  }
+  const double rem = std::fma(r, kPow10[-k], -a);  // r * 10^-k - a: positive when r is too big
+  return rem > 0 ? -1 : rem < 0 ? 1 : 0;
+}
+
+inline char* putTwoDigits(char* w, uint32_t v) {
+  std::memcpy(w, kDigitPairs + 2 * v, 2);
+  return w + 2;
+}
+
+}  // namespace
+
+size_t formatUnsigned(uint64_t value, char* out) {
+  char text[kIntegerMaxChars];
+  char* const end = text + sizeof text;
+  char* p = end;
+  while (value >= 100) {
+    const uint32_t pair = uint32_t(value % 100);
+    value /= 100;
+    p -= 2;
+    std::memcpy(p, kDigitPairs + 2 * pair, 2);
+  }
+  if (value >= 10) {
+    p -= 2;
+    std::memcpy(p, kDigitPairs + 2 * value, 2);
+  } else {
+    *--p = char('0' + value);
+  }
+  const size_t n = size_t(end - p);
+  std::memcpy(out, p, n);
+  return n;
+}
+
+size_t formatSigned(int64_t value, char* out) {
+  if (value >= 0) return formatUnsigned(uint64_t(value), out);
+  out[0] = '-';
+  return 1 + formatUnsigned(0 - uint64_t(value), out + 1);
+}
+
+size_t formatGeneral(double value, char* out) {
+  uint64_t bits;
+  std::memcpy(&bits, &value, sizeof bits);
+  const int biasedExp = int((bits >> 52) & 0x7FF);
+  // Non-finite and subnormal values are rare enough to leave to the C library.
+  if (biasedExp == 0x7FF || (biasedExp == 0 && (bits << 1) != 0)) return formatWithLibc(value, out);
+
+  char* w = out;
+  if (bits >> 63) *w++ = '-';
+  if ((bits << 1) == 0) {
+    *w++ = '0';
+    return size_t(w - out);
+  }
+
+  const double a = std::fabs(value);
+  // a lies in [2^e2, 2^(e2+1)); floor(e2 * log10 2) is its decimal exponent or one below it.
+  const int e2 = biasedExp - 1023;
+  int exp10 = int(std::floor(e2 * 0.30102999566398120));
+  // Scaling must use exact powers of ten on both sides of the [10^5, 10^6) window.
+  if (exp10 < kPrecision - 1 - kMaxExactPow10 || exp10 + 1 > kPrecision - 1 + kMaxExactPow10)
+    return formatWithLibc(value, out);
+
+  double r = scaleByPow10(a, kPrecision - 1 - exp10);
+  // Rounding is monotonic and 10^5, 10^6 are doubles, so these tests see the exact product.
+  if (r >= double(kScaledHigh)) {
+    ++exp10;
+    r = scaleByPow10(a, kPrecision - 1 - exp10);
+  }
+  if (r < double(kScaledLow) || r >= double(kScaledHigh)) return formatWithLibc(value, out);
+
+  uint32_t n = uint32_t(r);
+  const double frac = r - double(n);  // exact: r < 2^20
+  // Off the half-way point, r and the exact value round the same way, because the half-way point
+  // is itself a double. On it, the residual decides; an exact tie goes to the even digit as the
+  // C library's default rounding does.
+  if (frac > 0.5) {
+    ++n;
+  } else if (frac == 0.5) {
+    const int side = residualSign(a, kPrecision - 1 - exp10, r);
+    if (side > 0 || (side == 0 && (n & 1))) ++n;
+  }
+  if (n == kScaledHigh) {  // 999999.5 and the like carry into a new power of ten
+    n = kScaledLow;
+    ++exp10;
+  }
+
+  char digits[8];
+  putTwoDigits(digits, n / 10000);
+  putTwoDigits(digits + 2, (n / 100) % 100);
+  putTwoDigits(digits + 4, n % 100);
+  int last = kPrecision - 1;
+  while (digits[last] == '0') --last;  // digits[0] is never '0'
+
+  if (exp10 >= -4 && exp10 < kPrecision) {
+    if (exp10 >= 0) {
+      std::memcpy(w, digits, size_t(exp10) + 1);
+      w += exp10 + 1;
+      if (last > exp10) {
+        *w++ = '.';
+        std::memcpy(w, digits + exp10 + 1, size_t(last - exp10));
+        w += last - exp10;
+      }
+    } else {
+      *w++ = '0';
+      *w++ = '.';
+      for (int z = -exp10 - 1; z > 0; --z) *w++ = '0';
+      std::memcpy(w, digits, size_t(last) + 1);
+      w += last + 1;
+    }
+  } else {
+    *w++ = digits[0];
+    if (last > 0) {
+      *w++ = '.';
+      std::memcpy(w, digits + 1, size_t(last));
+      w += last;
+    }
+    *w++ = 'e';
+    *w++ = exp10 < 0 ? '-' : '+';
+    // The fast path covers decimal exponents below 100 only.
+    w = putTwoDigits(w, uint32_t(exp10 < 0 ? -exp10 : exp10));
+  }
+  return size_t(w - out);
+}
+
+void appendHeader(std::string& out) {
+  out.append(kHeader, sizeof kHeader - 1);
+  out.push_back('\n');
+}
+
+namespace {
+// A row: FreamID, five floating fields, two small integers, two 64-bit times, nine commas and the
+// line end.
+constexpr size_t kMaxRowChars =
+    kIntegerMaxChars + 5 * kGeneralMaxChars + 2 * kIntegerMaxChars + 2 * kIntegerMaxChars + 10;
+constexpr size_t kChunkChars = 64 * 1024;
+
+inline bool inAngleRange(float a, const RowOptions& o) {
+  return o.angleMin <= a && a <= o.angleMax;
+}
+}  // namespace
+
+size_t countRows(const LidarData& frame, const RowOptions& options) {
+  size_t rows = 0;
+  for (int k = 0; k < kChannelCount; ++k) {
+    if (!(options.channels & (1u << k))) continue;
+    const size_t count = frame.pointCount(k);
+    const float* azimuth = frame.azimuth[k].data();
+    for (size_t i = 0; i < count; ++i) rows += inAngleRange(azimuth[i], options);
+  }
+  return rows;
+}
+
+size_t appendRevolution(std::string& out, const LidarData& frame, int freamId,
+                        const AngleTable& verticalAngles, const RowOptions& options) {
+  const ChannelTrig trig = channelTrig(verticalAngles);
+
+  char idText[kIntegerMaxChars + 1];
+  size_t idLen = formatSigned(freamId, idText);
+  idText[idLen++] = ',';
+
+  char chunk[kChunkChars];
+  size_t used = 0;
+  size_t rows = 0;
+  for (int k = 0; k < kChannelCount; ++k) {
+    if (!(options.channels & (1u << k))) continue;
+
+    // ",<intensity>" comes before it, so the channel column is framed by commas on both sides.
+    char channelText[kIntegerMaxChars + 2];
+    size_t channelLen = 0;
+    channelText[channelLen++] = ',';
+    channelLen += formatSigned(options.channelNumber[k], channelText + channelLen);
+    channelText[channelLen++] = ',';
+
+    const size_t count = frame.pointCount(k);
+    const float* distance = frame.distance[k].data();
+    const int* intensity = frame.intensity[k].data();
+    const float* azimuth = frame.azimuth[k].data();
+    const uint64_t* adjustedTime = frame.adjustedTime[k].data();
+    const double cosV = trig.cosV[k];
+    const double sinV = trig.sinV[k];
+    for (size_t i = 0; i < count; ++i) {
+      const float a = azimuth[i];
+      if (!inAngleRange(a, options)) continue;
+      const float d = float(scaleDistance(distance[i], options.accuaryMode));  // cm
+      const PointXYZ p = pointPosition(d, a, cosV, sinV);
+
+      if (kChunkChars - used < kMaxRowChars) {
+        out.append(chunk, used);
+        used = 0;
+      }
+      char* w = chunk + used;
+      std::memcpy(w, idText, idLen);
+      w += idLen;
+      w += formatGeneral(p.x, w);
+      *w++ = ',';
+      w += formatGeneral(p.y, w);
+      *w++ = ',';
+      w += formatGeneral(p.z, w);
+      *w++ = ',';
+      w += formatSigned(intensity[i], w);
+      std::memcpy(w, channelText, channelLen);
+      w += channelLen;
+      w += formatGeneral(a, w);
+      *w++ = ',';
+      w += formatGeneral(d / 100, w);  // metres, in single precision
+      *w++ = ',';
+      char* const timeStart = w;
+      w += formatUnsigned(adjustedTime[i], w);
+      const size_t timeLen = size_t(w - timeStart);
+      *w++ = ',';
+      std::memmove(w, timeStart, timeLen);
+      w += timeLen;
+      *w++ = '\n';
+      used = size_t(w - chunk);
+      ++rows;
+    }
+  }
+  out.append(chunk, used);
+  return rows;
+}
+
+}  // namespace tovik::csv

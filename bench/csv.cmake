@@ -1,0 +1,1 @@
+tovik_add_bench(bench_csv SOURCES bench_csv.cpp)

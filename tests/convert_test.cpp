@@ -1,0 +1,514 @@
+// tovik16-convert end to end: captures written here with CaptureWriter, the built executable run
+// on them, its output files, messages and exit statuses checked.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "acquisition/pcap_writer.h"
+#include "acquisition/point_packet.h"
+#ifdef TOVIK_HAVE_SIM
+#include "tools/sim/sim_runner.h"
+#endif
+
+#ifndef TOVIK_CONVERT_EXE
+#error "TOVIK_CONVERT_EXE must name the converter executable"
+#endif
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr char kHeader[] =
+    "FreamID,Points_X,Points_Y,Points_Z,intensity,channel,azimuth,distance,adjustedtime,timestamp";
+
+struct RunResult {
+  int status = -1;  // exit status, or -1 when the process did not exit normally
+  std::string out;
+  std::string err;
+};
+
+std::string readFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+std::string libcG(double v) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%g", v);
+  return buf;
+}
+
+// The synthetic capture: 105 packets of 12 blocks, one degree per block, starting at 0 degrees,
+// so the azimuth wraps after blocks 359, 719 and 1079 and three revolutions close; the last 180
+// blocks stay an open revolution. Raw distance of channel ch: 1000 + 10 ch, plus 2 in the second
+// firing sequence, plus 5 in odd blocks, so each row tells which block parity it came from.
+constexpr int kPackets = 105;
+constexpr uint32_t kFirstTimestamp = 1000000;  // microseconds; packets 1000 us apart
+
+std::array<uint8_t, tovik::kPacketSize> makePacket(int packet) {
+  std::array<uint8_t, tovik::kPacketSize> p{};
+  for (int k = 0; k < tovik::kBlocksPerPacket; ++k) {
+    const int block = packet * tovik::kBlocksPerPacket + k;
+    uint8_t* b = p.data() + tovik::kBlockSize * k;
+    const int azimuth = (block % 360) * 100;  // hundredths of a degree
+    b[0] = 0xFF;
+    b[1] = 0xEE;
+    b[2] = uint8_t(azimuth & 0xFF);
+    b[3] = uint8_t(azimuth >> 8);
+    for (int j = 0; j < tovik::kRecordsPerBlock; ++j) {
+      const int ch = j % 16;
+      const int raw = 1000 + 10 * ch + (j >= 16 ? 2 : 0) + (block % 2 ? 5 : 0);
+      b[4 + 3 * j] = uint8_t(raw & 0xFF);
+      b[5 + 3 * j] = uint8_t(raw >> 8);
+      b[6 + 3 * j] = uint8_t(ch * 16 + (j >= 16));
+    }
+  }
+  const uint32_t ts = kFirstTimestamp + uint32_t(packet) * 1000;
+  for (int i = 0; i < 4; ++i) p[tovik::kTimestampOffset + i] = uint8_t(ts >> (8 * i));
+  return p;
+}
+
+// Writes a capture of the given UDP payloads, all 127.0.0.1:2368 -> 127.0.0.1:2368.
+void writeCapture(const fs::path& path, const std::vector<std::vector<uint8_t>>& payloads) {
+  std::ofstream file(path, std::ios::binary);
+  tovik::capture::CaptureWriter writer(file);
+  uint64_t t = 1700000000ull * 1000000000ull;
+  for (const auto& p : payloads) {
+    ASSERT_TRUE(writer.writeUdp(t, 0x7F000001, 2368, 0x7F000001, 2368, p.data(), p.size()));
+    t += 1000000;
+  }
+  ASSERT_TRUE(writer.ok());
+}
+
+class ConvertTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    testDir =
+        new fs::path(fs::path(TOVIK_TEST_DATA_DIR) / ("convert-" + std::to_string(::getpid())));
+    fs::create_directories(*testDir);
+    std::vector<std::vector<uint8_t>> payloads;
+    for (int i = 0; i < kPackets; ++i) {
+      const auto p = makePacket(i);
+      payloads.emplace_back(p.begin(), p.end());
+      if (i == 40) payloads.push_back(std::vector<uint8_t>(300, 0x42));  // not point data
+    }
+    writeCapture(*testDir / "three.pcap", payloads);
+  }
+  static void TearDownTestSuite() {
+    std::error_code ignored;
+    fs::remove_all(*testDir, ignored);
+    delete testDir;
+    testDir = nullptr;
+  }
+
+  static fs::path path(const std::string& name) { return *testDir / name; }
+  static std::string capture() { return path("three.pcap").string(); }
+
+  // Runs the converter with args; stdout and stderr go to files that are read back.
+  static RunResult run(const std::vector<std::string>& args) {
+    const fs::path outPath = path("stdout.txt");
+    const fs::path errPath = path("stderr.txt");
+    std::vector<std::string> argvStore = {TOVIK_CONVERT_EXE};
+    argvStore.insert(argvStore.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& a : argvStore) argv.push_back(a.data());
+    argv.push_back(nullptr);
+
+    RunResult r;
+    const pid_t pid = fork();
+    if (pid == 0) {
+      const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      if (out < 0 || err < 0) _exit(126);
+      dup2(out, STDOUT_FILENO);
+      dup2(err, STDERR_FILENO);
+      execv(argv[0], argv.data());
+      _exit(127);
+    }
+    if (pid < 0) return r;
+    int status = 0;
+    waitpid(pid, &status, 0);
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    r.out = readFile(outPath);
+    r.err = readFile(errPath);
+    return r;
+  }
+
+  static fs::path* testDir;
+};
+fs::path* ConvertTest::testDir = nullptr;
+
+std::vector<std::string> splitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  std::string line;
+  while (std::getline(in, line)) lines.push_back(line);
+  return lines;
+}
+
+std::vector<std::string> splitFields(const std::string& line) {
+  std::vector<std::string> fields;
+  std::istringstream in(line);
+  std::string f;
+  while (std::getline(in, f, ',')) fields.push_back(f);
+  return fields;
+}
+
+struct Csv {
+  std::string header;
+  std::vector<std::vector<std::string>> rows;
+  std::map<int, size_t> rowsPerFrame;  // FreamID -> rows
+  bool idsAscending = true;
+};
+
+Csv parseCsv(const std::string& text) {
+  Csv csv;
+  const auto lines = splitLines(text);
+  if (lines.empty()) return csv;
+  csv.header = lines[0];
+  int lastId = 0;
+  for (size_t i = 1; i < lines.size(); ++i) {
+    csv.rows.push_back(splitFields(lines[i]));
+    const int id = std::atoi(csv.rows.back()[0].c_str());
+    csv.idsAscending = csv.idsAscending && id >= lastId;
+    lastId = id;
+    ++csv.rowsPerFrame[id];
+  }
+  return csv;
+}
+
+// Rows per revolution of the synthetic capture: a revolution holds the block that wraps it (the
+// playback rule), so the first one has 361 blocks and the others 360; 32 points per block.
+constexpr size_t kRowsFirst = 361 * 32;
+constexpr size_t kRowsOther = 360 * 32;
+
+// Raw distance of a row, from its distance column in metres at 0.25 cm per count.
+int rawFromRow(const std::vector<std::string>& row) {
+  return int(std::lround(std::strtod(row[7].c_str(), nullptr) * 400));
+}
+
+TEST_F(ConvertTest, WritesHeaderAndEveryClosedRevolution) {
+  const RunResult r = run({capture()});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.out.substr(0, sizeof kHeader), std::string(kHeader) + "\n");
+  const Csv csv = parseCsv(r.out);
+  EXPECT_TRUE(csv.idsAscending);
+  EXPECT_EQ(csv.rowsPerFrame,
+            (std::map<int, size_t>{{1, kRowsFirst}, {2, kRowsOther}, {3, kRowsOther}}));
+  for (const auto& row : csv.rows) ASSERT_EQ(row.size(), 10u);
+
+  // The first row: channel 0, first sequence of block 0. 250 cm at A = 0 on the -15 degree
+  // channel; firing time = timestamp - 596.875 us, truncated.
+  const double rad = 3.14159 / 180.0, v = -15.0 * rad, c = 14.67 * rad;
+  EXPECT_EQ(csv.rows[0], (std::vector<std::string>{
+                             "1", libcG(float((250.0 * std::cos(v) + 4.376 * std::cos(c)) / 100)),
+                             libcG(float(4.376 * std::sin(c) / 100)),
+                             libcG(float((250.0 * std::sin(v) + 0.426) / 100)), "0", "0", "0",
+                             "2.5", "999403", "999403"}));
+  // The second row: channel 0, second sequence of block 0, half a block later in azimuth.
+  EXPECT_EQ(csv.rows[1][4], "1");
+  EXPECT_EQ(csv.rows[1][6], "0.5");
+  EXPECT_EQ(csv.rows[1][7], "2.505");
+  EXPECT_EQ(csv.rows[1][8], "999453");  // + 16 firings x 3.125 us
+}
+
+TEST_F(ConvertTest, OutputFileHoldsTheSameBytesAsStandardOutput) {
+  const RunResult toStdout = run({capture(), "--frames", "1"});
+  const fs::path file = path("out.csv");
+  const RunResult toFile = run({"--frames=1", capture(), "-o", file.string()});
+  ASSERT_EQ(toStdout.status, 0) << toStdout.err;
+  ASSERT_EQ(toFile.status, 0) << toFile.err;
+  EXPECT_EQ(toFile.out, "");
+  EXPECT_EQ(readFile(file), toStdout.out);
+  EXPECT_EQ(parseCsv(toStdout.out).rows.size(), kRowsFirst);
+}
+
+// Option cases that share a shape: run, parse, check the revolutions, row count and a property
+// every row must have.
+struct OptionCase {
+  const char* name;
+  std::vector<std::string> args;
+  std::map<int, size_t> rowsPerFrame;
+  bool (*rowOk)(const std::vector<std::string>& row);
+};
+
+void PrintTo(const OptionCase& c, std::ostream* os) { *os << c.name; }
+
+class ConvertOptionTest : public ConvertTest, public ::testing::WithParamInterface<OptionCase> {};
+
+TEST_P(ConvertOptionTest, SelectsTheExpectedRows) {
+  const OptionCase& c = GetParam();
+  std::vector<std::string> args = c.args;
+  args.push_back(capture());
+  const RunResult r = run(args);
+  ASSERT_EQ(r.status, 0) << r.err;
+  const Csv csv = parseCsv(r.out);
+  EXPECT_EQ(csv.header, kHeader);
+  EXPECT_TRUE(csv.idsAscending);
+  EXPECT_EQ(csv.rowsPerFrame, c.rowsPerFrame);
+  size_t bad = 0;
+  for (const auto& row : csv.rows) bad += !(row.size() == 10 && c.rowOk(row));
+  EXPECT_EQ(bad, 0u);
+}
+
+bool anyRow(const std::vector<std::string>&) { return true; }
+bool channel0or15(const std::vector<std::string>& row) { return row[5] == "0" || row[5] == "15"; }
+bool azimuth10to20(const std::vector<std::string>& row) {
+  const double a = std::strtod(row[6].c_str(), nullptr);
+  return a >= 10.0 && a <= 20.0;
+}
+bool evenBlock(const std::vector<std::string>& row) { return rawFromRow(row) % 10 < 5; }
+bool oddBlock(const std::vector<std::string>& row) { return rawFromRow(row) % 10 >= 5; }
+// 0.4 cm per count: raw 1000 + 10 ch (+2, +5) reads as 4 m + 4 cm per channel.
+bool coarseResolution(const std::vector<std::string>& row) {
+  const double metres = std::strtod(row[7].c_str(), nullptr);
+  const int ch = std::atoi(row[5].c_str());
+  return metres >= 4.0 + 0.04 * ch - 1e-9 && metres <= 4.0 + 0.04 * ch + 0.028 + 1e-9;
+}
+// Channel 0 at 1.33 degree spacing points 10 degrees down; 2.5 m gives z of about -0.43 m.
+bool channel0At10Down(const std::vector<std::string>& row) {
+  if (row[5] != "0") return true;
+  const double z = std::strtod(row[3].c_str(), nullptr);
+  const double d = std::strtod(row[7].c_str(), nullptr) * 100;
+  const double want = (d * std::sin(-10.0 * 3.14159 / 180.0) + 0.426) / 100;
+  return std::fabs(z - want) < 1e-4;
+}
+
+// In [10, 20] degrees, per revolution: the first-sequence points of blocks 10..19 (and of block
+// 20 on channel 0, whose point sits exactly at 20) and the second-sequence points of 10..19.
+constexpr size_t kRowsAzimuth10to20 = 16 * 20 + 1;
+
+INSTANTIATE_TEST_SUITE_P(
+    Options, ConvertOptionTest,
+    ::testing::Values(
+        OptionCase{"frames2", {"--frames", "2"}, {{1, kRowsFirst}, {2, kRowsOther}}, anyRow},
+        OptionCase{"frames99",
+                   {"--frames", "99"},
+                   {{1, kRowsFirst}, {2, kRowsOther}, {3, kRowsOther}},
+                   anyRow},
+        OptionCase{"channels",
+                   {"--channels", "15,0"},
+                   {{1, kRowsFirst / 8}, {2, kRowsOther / 8}, {3, kRowsOther / 8}},
+                   channel0or15},
+        OptionCase{"azimuth",
+                   {"--azimuth", "10:20"},
+                   {{1, kRowsAzimuth10to20}, {2, kRowsAzimuth10to20}, {3, kRowsAzimuth10to20}},
+                   azimuth10to20},
+        OptionCase{"resolution",
+                   {"--resolution", "1"},
+                   {{1, kRowsFirst}, {2, kRowsOther}, {3, kRowsOther}},
+                   coarseResolution},
+        OptionCase{"degree",
+                   {"--degree=1"},
+                   {{1, kRowsFirst}, {2, kRowsOther}, {3, kRowsOther}},
+                   channel0At10Down},
+        // Dual-return, both echoes merged: the revolution closes on the wrap of the even blocks.
+        OptionCase{"dualMerged",
+                   {"--sensor", "Tovik16-2", "--echo", "0"},
+                   {{1, kRowsFirst}, {2, kRowsOther}, {3, kRowsOther}},
+                   anyRow},
+        OptionCase{"dualStrong",
+                   {"--sensor", "Tovik16-2", "--echo", "1"},
+                   {{1, 181 * 32}, {2, 180 * 32}, {3, 180 * 32}},
+                   evenBlock},
+        OptionCase{"dualSecond",
+                   {"--sensor", "Tovik16-2", "--echo", "2"},
+                   {{1, 181 * 32}, {2, 180 * 32}, {3, 180 * 32}},
+                   oddBlock}),
+    [](const ::testing::TestParamInfo<OptionCase>& info) { return info.param.name; });
+
+TEST_F(ConvertTest, StatsPrintCountsInsteadOfRows) {
+  const RunResult all = run({"--stats", capture()});
+  ASSERT_EQ(all.status, 0) << all.err;
+  const auto lines = splitLines(all.out);
+  const std::set<std::string> have(lines.begin(), lines.end());
+  for (const char* want : {"point packets: 105", "revolutions: 3", "points: 34592", "rows: 34592",
+                           "packets decoded: 105"}) {
+    EXPECT_TRUE(have.count(want)) << "missing \"" << want << "\" in\n" << all.out;
+  }
+  EXPECT_EQ(all.out.find("FreamID"), std::string::npos);
+
+  const RunResult filtered = run({"--stats", "--channels", "3", "--frames", "1", capture()});
+  ASSERT_EQ(filtered.status, 0) << filtered.err;
+  EXPECT_NE(filtered.out.find("revolutions: 1\n"), std::string::npos) << filtered.out;
+  EXPECT_NE(filtered.out.find("points: 11552\n"), std::string::npos) << filtered.out;
+  EXPECT_NE(filtered.out.find("rows: 722\n"), std::string::npos) << filtered.out;
+}
+
+TEST_F(ConvertTest, LessThanOneRevolutionWritesTheHeaderAndWarns) {
+  std::vector<std::vector<uint8_t>> payloads;
+  for (int i = 0; i < 20; ++i) {
+    const auto p = makePacket(i);
+    payloads.emplace_back(p.begin(), p.end());
+  }
+  writeCapture(path("short.pcap"), payloads);
+  const RunResult r = run({path("short.pcap").string()});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, std::string(kHeader) + "\n");
+  EXPECT_NE(r.err.find("no complete revolution"), std::string::npos) << r.err;
+}
+
+TEST_F(ConvertTest, HelpGoesToStandardOutput) {
+  const RunResult r = run({"--help"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out.rfind("Usage: tovik16-convert", 0), 0u) << r.out;
+  EXPECT_EQ(r.err, "");
+}
+
+struct FailureCase {
+  const char* name;
+  std::vector<std::string> args;  // "@" stands for the good capture, "%name" for a file made here
+  int status;
+  const char* message;  // part of the text on standard error
+};
+
+void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.name; }
+
+class ConvertFailureTest : public ConvertTest, public ::testing::WithParamInterface<FailureCase> {
+ protected:
+  static void SetUpTestSuite() {
+    ConvertTest::SetUpTestSuite();
+    std::ofstream(path("text.pcap")) << "this is not a capture file at all, just some text\n";
+    std::ofstream empty(path("empty.pcap"));
+    // A valid capture whose only datagrams are a device-sized payload of zeros and a short one.
+    writeCapture(path("nopoints.pcap"),
+                 {std::vector<uint8_t>(tovik::kPacketSize, 0), std::vector<uint8_t>(64, 0xFF)});
+  }
+};
+
+TEST_P(ConvertFailureTest, ReportsAndExitsWithItsCode) {
+  const FailureCase& c = GetParam();
+  std::vector<std::string> args;
+  for (const std::string& a : c.args) {
+    if (a == "@") {
+      args.push_back(capture());
+    } else if (a[0] == '%') {
+      args.push_back(path(a.substr(1)).string());
+    } else {
+      args.push_back(a);
+    }
+  }
+  const RunResult r = run(args);
+  EXPECT_EQ(r.status, c.status) << r.err;
+  EXPECT_NE(r.err.find(c.message), std::string::npos) << "stderr was: " << r.err;
+  EXPECT_EQ(r.err.rfind("tovik16-convert: ", 0), 0u) << r.err;
+  EXPECT_EQ(r.out, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Errors, ConvertFailureTest,
+    ::testing::Values(
+        FailureCase{"missingFile", {"%absent.pcap"}, 3, "no such file"},
+        FailureCase{"notACapture", {"%text.pcap"}, 3, "text.pcap"},
+        FailureCase{"emptyFile", {"%empty.pcap"}, 3, "empty.pcap"},
+        FailureCase{"directory", {"%"}, 3, "directory"},
+        FailureCase{"noPointData", {"%nopoints.pcap"}, 3, "no point data"},
+        FailureCase{"noCapture", {}, 2, "no capture file"},
+        FailureCase{"twoCaptures", {"@", "@"}, 2, "more than one capture"},
+        FailureCase{"unknownOption", {"--colour", "red", "@"}, 2, "unknown option '--colour'"},
+        FailureCase{"echo3", {"--echo", "3", "@"}, 2, "--echo"},
+        FailureCase{"echoText", {"--echo=strong", "@"}, 2, "--echo"},
+        FailureCase{"sensorLive", {"--sensor", "Tovik161", "@"}, 2, "--sensor"},
+        FailureCase{"degree2", {"--degree", "2", "@"}, 2, "--degree"},
+        FailureCase{"resolutionNeg", {"--resolution", "-1", "@"}, 2, "--resolution"},
+        FailureCase{"frames0", {"--frames", "0", "@"}, 2, "--frames"},
+        FailureCase{"framesText", {"--frames", "3x", "@"}, 2, "--frames"},
+        FailureCase{"framesHuge", {"--frames", "99999999999999999999", "@"}, 2, "--frames"},
+        FailureCase{"azimuthOne", {"--azimuth", "10", "@"}, 2, "--azimuth"},
+        FailureCase{"azimuthReversed", {"--azimuth", "20:10", "@"}, 2, "--azimuth"},
+        FailureCase{"azimuthNan", {"--azimuth", "nan:10", "@"}, 2, "--azimuth"},
+        FailureCase{"channels16", {"--channels", "0,16", "@"}, 2, "--channels"},
+        FailureCase{"channelsEmptyItem", {"--channels", "1,,2", "@"}, 2, "--channels"},
+        FailureCase{"valueMissing", {"@", "--frames"}, 2, "needs a value"},
+        FailureCase{"outputMissing", {"@", "-o"}, 2, "needs a value"},
+        FailureCase{"outputInMissingDir", {"@", "-o", "%no/such/dir/out.csv"}, 4, "cannot create"},
+        FailureCase{"outputIsDirectory", {"@", "-o", "%"}, 4, "cannot create"},
+        // The input is checked before the output is created.
+        FailureCase{"badInputBeforeOutput", {"%absent.pcap", "-o", "%x.csv"}, 3, "absent.pcap"}),
+    [](const ::testing::TestParamInfo<FailureCase>& info) { return info.param.name; });
+
+TEST_F(ConvertTest, FullDiskIsAWriteError) {
+  if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+  for (const char* frames : {"1", "3"}) {  // one revolution fits the stdio buffer, three do not
+    const RunResult r = run({capture(), "--frames", frames, "-o", "/dev/full"});
+    EXPECT_EQ(r.status, 4) << frames;
+    EXPECT_NE(r.err.find("No space left on device"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("incomplete"), std::string::npos) << r.err;
+  }
+}
+
+#ifdef TOVIK_HAVE_SIM
+// A capture of the simulated lidar in its room (x -7..13 m, y -5..7 m, floor 1.2 m below the
+// sensor, ceiling 1.8 m above): four revolutions at 600 rpm, device packets in between.
+TEST_F(ConvertTest, SimulatorCaptureLandsInsideTheRoom) {
+  for (bool dual : {false, true}) {
+    SCOPED_TRACE(dual ? "dual-return" : "single-return");
+    tovik::sim::RunOptions o;
+    o.sim.dualReturn = dual;
+    o.revolutionLimit = 4;
+    o.withDevicePackets = true;
+    o.quiet = true;
+    const fs::path file = path(dual ? "sim-dual.pcap" : "sim-single.pcap");
+    tovik::sim::RunStats st;
+    {
+      std::ofstream out(file, std::ios::binary);
+      std::string error;
+      ASSERT_TRUE(tovik::sim::writeCapture(o, out, &st, &error)) << error;
+    }
+    std::vector<std::string> args = {file.string()};
+    if (dual) args.insert(args.end(), {"--sensor", "Tovik16-2", "--echo", "0"});
+
+    std::vector<std::string> statsArgs = args;
+    statsArgs.push_back("--stats");
+    const RunResult stats = run(statsArgs);
+    ASSERT_EQ(stats.status, 0) << stats.err;
+    EXPECT_NE(stats.out.find("revolutions: 4\n"), std::string::npos) << stats.out;
+    EXPECT_NE(stats.out.find("point packets: " + std::to_string(st.pointSent) + "\n"),
+              std::string::npos)
+        << stats.out;
+    EXPECT_NE(stats.out.find("device packets: " + std::to_string(st.devicePackets) + "\n"),
+              std::string::npos)
+        << stats.out;
+
+    const RunResult r = run(args);
+    ASSERT_EQ(r.status, 0) << r.err;
+    const Csv csv = parseCsv(r.out);
+    ASSERT_EQ(csv.rowsPerFrame.size(), 4u);
+    // 0.36 degrees per firing position: 1000 positions a revolution, 32 points each, twice that
+    // with both echoes merged.
+    const double perFrame = dual ? 64000 : 32000;
+    for (const auto& [id, rows] : csv.rowsPerFrame) {
+      EXPECT_NEAR(double(rows), perFrame, perFrame * 0.02) << "FreamID " << id;
+    }
+    size_t hits = 0, outside = 0;
+    for (const auto& row : csv.rows) {
+      if (std::strtod(row[7].c_str(), nullptr) == 0.0) continue;
+      ++hits;
+      const double x = std::strtod(row[1].c_str(), nullptr);
+      const double y = std::strtod(row[2].c_str(), nullptr);
+      const double z = std::strtod(row[3].c_str(), nullptr);
+      outside += !(x > -7.1 && x < 13.1 && y > -5.1 && y < 7.1 && z > -1.3 && z < 1.9);
+    }
+    EXPECT_GT(hits, csv.rows.size() * 9 / 10);  // a closed room answers nearly every beam
+    EXPECT_EQ(outside, 0u);
+  }
+}
+#endif
+
+}  // namespace

@@ -1,0 +1,273 @@
+// The device information receiver end to end over loopback: a real GetSet thread bound to a free
+// port, fed by a UDP socket sending to 127.0.0.1, its signals delivered queued to an object of
+// the test's (GUI) thread.
+#include "device/GetSet.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QThread>
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "acquisition/udp_socket.h"
+#include "device/device_text.h"
+
+namespace {
+
+using tovik::DevicePacketBytes;
+using Bytes = std::vector<uint8_t>;
+
+constexpr int kTimeoutMs = 2000;
+
+void ensureApplication() {
+  static int argc = 1;
+  static char name[] = "getset_test";
+  static char* argv[] = {name, nullptr};
+  if (!QCoreApplication::instance()) new QCoreApplication(argc, argv);
+}
+
+// Packet k of a series: every field the tests look at differs from packet to packet, and the
+// last byte is set so a zero-filled tail shows.
+Bytes devicePacket(int k, size_t size = tovik::kDevicePacketSize) {
+  Bytes p(tovik::kDevicePacketSize, 0);
+  std::memcpy(p.data(), tovik::kDeviceHeader, sizeof tovik::kDeviceHeader);
+  p[8] = uint8_t((300 + k) >> 8);
+  p[9] = uint8_t(300 + k);
+  for (int i = 0; i < 6; ++i) p[52 + i] = uint8_t(k + i);
+  p[245] = 0x00;
+  p[246] = uint8_t(10 * k);  // channel 0 at k / 10 degrees
+  const std::string id = "ID-" + std::to_string(k);
+  std::memcpy(&p[1164], id.data(), id.size());
+  p[1194] = 0;
+  p[1195] = 133;
+  p[1196] = uint8_t(k);
+  p[1205] = 0xEE;
+  p.resize(size, 0x77);
+  return p;
+}
+
+template <typename Pred>
+bool processEventsUntil(Pred done, int ms = kTimeoutMs) {
+  QElapsedTimer timer;
+  timer.start();
+  while (!done()) {
+    if (timer.elapsed() > ms) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    QThread::msleep(1);
+  }
+  return true;
+}
+
+// Waits while the test's event queue stays untouched: the GUI thread is busy elsewhere.
+template <typename Pred>
+bool sleepUntil(Pred done, int ms = kTimeoutMs) {
+  QElapsedTimer timer;
+  timer.start();
+  while (!done()) {
+    if (timer.elapsed() > ms) return false;
+    QThread::msleep(2);
+  }
+  return true;
+}
+
+uint16_t freePort() {
+  tovik::net::UdpSocket probe;
+  if (!probe.open() || !probe.bind("127.0.0.1", 0)) return 0;
+  return probe.localEndpoint().port;
+}
+
+class GetSetTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ensureApplication();
+    port = freePort();
+    ASSERT_NE(port, 0);
+    ASSERT_TRUE(sender.open());
+    getSet.port = port;
+    // No multicast route here, so the join may fail; unicast must still arrive.
+    getSet.multicastIp = "224.1.1.1";
+    // Context object in this thread: the slots run queued, as in the main window.
+    QObject::connect(&getSet, &GetSet::SendLidarStatusToSettingUI, &consumer,
+                     [this](SettingData* data, std::vector<int> Mac) {
+                       order += 'S';
+                       records.push_back(*data);
+                       macs.push_back(Mac);
+                     });
+    QObject::connect(&getSet, &GetSet::SendDataDifo, &consumer, [this](const u_char* p) {
+      order += 'D';
+      packets.emplace_back(p, p + tovik::kDevicePacketSize);
+    });
+    startAndWaitListening();
+  }
+
+  void TearDown() override {
+    getSet.stopRequested = true;
+    EXPECT_TRUE(getSet.wait(kTimeoutMs));
+  }
+
+  void startAndWaitListening() {
+    getSet.start();
+    ASSERT_TRUE(sleepUntil([this] { return getSet.stats().listening; }));
+  }
+
+  void send(const Bytes& datagram) {
+    ASSERT_TRUE(sender.sendTo(datagram.data(), datagram.size(), "127.0.0.1", port));
+  }
+
+  // The record must be the one decoded from `sent`, not from any other packet.
+  static void expectRecordOf(const SettingData& got, const Bytes& sent) {
+    const SettingData want = tovik::decodeSettingData(sent.data());
+    EXPECT_EQ(got.motorSpeed, want.motorSpeed);
+    EXPECT_EQ(std::memcmp(got.gpsTime, want.gpsTime, sizeof got.gpsTime), 0);
+    EXPECT_EQ(std::memcmp(got.verticalAngles, want.verticalAngles, sizeof got.verticalAngles), 0);
+    EXPECT_EQ(tovik::deviceVersions(got), tovik::deviceVersions(want));
+  }
+
+  uint16_t port = 0;
+  tovik::net::UdpSocket sender;
+  GetSet getSet;
+  QObject consumer;
+  std::string order;
+  std::vector<SettingData> records;
+  std::vector<std::vector<int>> macs;
+  std::vector<Bytes> packets;
+};
+
+TEST_F(GetSetTest, DevicePacketGivesOneStatusThenOnePacket) {
+  const Bytes sent = devicePacket(1);
+  send(sent);
+  ASSERT_TRUE(processEventsUntil([this] { return order.size() >= 2; }));
+  EXPECT_EQ(order, "SD");
+  expectRecordOf(records[0], sent);
+  EXPECT_EQ(macs[0], tovik::buildMacVector(sent.data()));
+  EXPECT_EQ(packets[0], sent);
+  EXPECT_EQ(tovik::deviceVerticalAnglesSnapshot(), tovik::decodeVerticalAngles(sent.data()));
+  const DevicePacketBytes last = tovik::lastDevicePacket();
+  EXPECT_TRUE(std::equal(last.begin(), last.end(), sent.begin()));
+  const tovik::DeviceReceiverCounts c = getSet.stats();
+  EXPECT_EQ(c.received, 1u);
+  EXPECT_EQ(c.accepted, 1u);
+  EXPECT_EQ(c.rejected + c.shortDatagrams + c.tooLong, 0u);
+}
+
+TEST_F(GetSetTest, ForeignHeaderAndOversizeGiveNoSignal) {
+  Bytes foreign = devicePacket(2);
+  foreign[2] = 0x01;
+  send(foreign);
+  ASSERT_TRUE(sleepUntil([this] { return getSet.stats().rejected == 1; }));
+  // A datagram without the header still becomes the last device packet.
+  DevicePacketBytes last = tovik::lastDevicePacket();
+  EXPECT_TRUE(std::equal(last.begin(), last.end(), foreign.begin()));
+
+  send(devicePacket(3, tovik::kDevicePacketSize + 94));
+  ASSERT_TRUE(sleepUntil([this] { return getSet.stats().tooLong == 1; }));
+  last = tovik::lastDevicePacket();
+  EXPECT_TRUE(std::equal(last.begin(), last.end(), foreign.begin()));
+
+  // Datagrams to one socket arrive in order: once this one is delivered, anything the two
+  // above had caused would have been delivered before it.
+  const Bytes barrier = devicePacket(4);
+  send(barrier);
+  ASSERT_TRUE(processEventsUntil([this] { return order.size() >= 2; }));
+  EXPECT_EQ(order, "SD");
+  expectRecordOf(records[0], barrier);
+  const tovik::DeviceReceiverCounts c = getSet.stats();
+  EXPECT_EQ(c.received, 2u);
+  EXPECT_EQ(c.accepted, 1u);
+}
+
+TEST_F(GetSetTest, ShortDatagramIsDecodedOverZeros) {
+  send(devicePacket(5));
+  const Bytes shortOne = devicePacket(6, 600);
+  send(shortOne);
+  ASSERT_TRUE(processEventsUntil([this] { return order.size() >= 4; }));
+  EXPECT_EQ(order, "SDSD");
+  Bytes padded = shortOne;
+  padded.resize(tovik::kDevicePacketSize, 0);
+  EXPECT_EQ(packets[1], padded);
+  EXPECT_EQ(records[1].motorSpeed, 306u);
+  const QString zeroId(20, QChar(0));
+  EXPECT_EQ(tovik::lidarIdText(records[1]), zeroId);
+  EXPECT_EQ(records[1].fpga2Version[0], 0);
+  EXPECT_EQ(macs[1][tovik::kMacAngleSpacing], 0);
+  const DevicePacketBytes last = tovik::lastDevicePacket();
+  EXPECT_TRUE(std::equal(last.begin(), last.end(), padded.begin()));
+  EXPECT_EQ(getSet.stats().shortDatagrams, 1u);
+}
+
+TEST_F(GetSetTest, StopWithNothingArrivingThenRestart) {
+  QElapsedTimer timer;
+  timer.start();
+  getSet.stopRequested = true;
+  ASSERT_TRUE(getSet.wait(kTimeoutMs));
+  EXPECT_LT(timer.elapsed(), kTimeoutMs);
+  EXPECT_FALSE(getSet.stopRequested);
+  EXPECT_FALSE(getSet.stats().listening);
+
+  startAndWaitListening();
+  const Bytes sent = devicePacket(7);
+  send(sent);
+  ASSERT_TRUE(processEventsUntil([this] { return order.size() >= 2; }));
+  EXPECT_EQ(order, "SD");
+  expectRecordOf(records[0], sent);
+}
+
+TEST_F(GetSetTest, SlowConsumerSeesEveryPacketAsSent) {
+  std::vector<Bytes> sent;
+  for (int k = 10; k < 20; ++k) {
+    sent.push_back(devicePacket(k));
+    send(sent.back());
+  }
+  // The consumer thread does not run its event loop until all ten have been handed over.
+  ASSERT_TRUE(sleepUntil([this] { return getSet.stats().accepted == 10; }));
+  EXPECT_EQ(getSet.stats().pendingCopies, 10u);
+  ASSERT_TRUE(processEventsUntil([this] { return order.size() >= 20; }));
+  ASSERT_EQ(records.size(), 10u);
+  for (size_t i = 0; i < sent.size(); ++i) {
+    SCOPED_TRACE(i);
+    expectRecordOf(records[i], sent[i]);
+    EXPECT_EQ(macs[i], tovik::buildMacVector(sent[i].data()));
+    EXPECT_EQ(packets[i], sent[i]);
+  }
+  // Every copy is released once its deliveries have run.
+  EXPECT_TRUE(processEventsUntil([this] { return getSet.stats().pendingCopies == 0; }));
+}
+
+TEST(GetSetDecode, DatagramIsZeroFilledAndTested) {
+  const struct {
+    size_t length;
+    bool headerIntact;
+    bool accepted;
+  } cases[] = {
+      {tovik::kDevicePacketSize, true, true},
+      {600, true, true},
+      {8, true, true},
+      {7, true, false},  // header cut short
+      {tovik::kDevicePacketSize, false, false},
+      {tovik::kDevicePacketSize + 1, true, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.length);
+    Bytes buffer = devicePacket(8);
+    if (!c.headerIntact) buffer[7] = 0x56;
+    std::vector<int> mac;
+    SettingData record;
+    const bool accepted = GetSet::decodeDatagram(buffer.data(), c.length, &record, &mac);
+    EXPECT_EQ(accepted, c.accepted);
+    EXPECT_EQ(mac.size(), accepted ? size_t(tovik::kMacVectorSize) : 0u);
+    if (c.length < buffer.size()) {
+      EXPECT_TRUE(
+          std::all_of(buffer.begin() + c.length, buffer.end(), [](uint8_t b) { return b == 0; }));
+    }
+    if (accepted) {
+      EXPECT_EQ(record.motorSpeed, c.length > 9 ? 308u : 0u);
+    }
+  }
+}
+
+}  // namespace

@@ -1,0 +1,198 @@
+#include "tools/convert/convert_options.h"
+
+#include <cctype>
+#include <cerrno>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+namespace tovik::convert {
+
+namespace {
+
+// A whole-string decimal integer within [lo, hi].
+bool parseInteger(const std::string& text, int64_t lo, int64_t hi, int64_t* value) {
+  if (text.empty() || std::isspace(static_cast<unsigned char>(text[0]))) return false;
+  errno = 0;
+  char* end = nullptr;
+  const long long v = std::strtoll(text.c_str(), &end, 10);
+  if (errno != 0 || *end != '\0' || v < lo || v > hi) return false;
+  *value = v;
+  return true;
+}
+
+bool parseFloat(const std::string& text, float* value) {
+  if (text.empty() || std::isspace(static_cast<unsigned char>(text[0]))) return false;
+  errno = 0;
+  char* end = nullptr;
+  const float v = std::strtof(text.c_str(), &end);
+  if (errno != 0 || *end != '\0' || !std::isfinite(v)) return false;
+  *value = v;
+  return true;
+}
+
+bool parseChannels(const std::string& text, uint16_t* mask) {
+  uint16_t m = 0;
+  size_t start = 0;
+  while (true) {
+    const size_t comma = text.find(',', start);
+    const std::string item =
+        text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+    int64_t ch = 0;
+    if (!parseInteger(item, 0, kChannelCount - 1, &ch)) return false;
+    m = uint16_t(m | (1u << ch));
+    if (comma == std::string::npos) break;
+    start = comma + 1;
+  }
+  *mask = m;
+  return true;
+}
+
+}  // namespace
+
+std::string usageText() {
+  return "Usage: tovik16-convert [options] CAPTURE [-o OUTPUT]\n"
+         "\n"
+         "Decodes the point data packets of a pcap/pcapng capture as forward offline playback\n"
+         "does and writes every closed revolution as CSV rows (FreamID 1, 2, 3, ...). The\n"
+         "revolution still open at the end of the file is not written.\n"
+         "\n"
+         "Options:\n"
+         "  --sensor Tovik16-1|Tovik16-2  single-return or dual-return decoding "
+         "(default Tovik16-1)\n"
+         "  --echo 0|1|2          dual-return echo: 0 both merged, 1 strong, 2 second "
+         "(default 0)\n"
+         "  --degree 0|1          nominal vertical angle table: 0 = 2 degree, 1 = 1.33 degree "
+         "(default 0)\n"
+         "  --resolution 0|1      distance per count: 0 = 0.25 cm, 1 = 0.4 cm (default 0)\n"
+         "  --frames N            write the first N revolutions only (N >= 1; default all)\n"
+         "  --azimuth MIN:MAX     write points with MIN <= azimuth <= MAX degrees "
+         "(default 0:360)\n"
+         "  --channels LIST       comma-separated channel indices 0..15 (default all)\n"
+         "  --stats               print packet, revolution and point counts instead of CSV\n"
+         "  --progress            report progress on standard error (automatic on a terminal)\n"
+         "  -o, --output OUTPUT   write to OUTPUT instead of standard output ('-' is standard "
+         "output)\n"
+         "  -h, --help            show this text\n"
+         "\n"
+         "Exit status: 0 done, 2 bad command line, 3 capture missing, unreadable or without\n"
+         "point data, 4 output cannot be created or written.\n";
+}
+
+ParseResult parseArguments(int argc, const char* const* argv, Options* options,
+                           std::string* error) {
+  Options o;
+  std::vector<std::string> positional;
+  bool optionsEnded = false;
+
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    if (optionsEnded || arg == "-" || arg.empty() || arg[0] != '-') {
+      positional.push_back(arg);
+      continue;
+    }
+    if (arg == "--") {
+      optionsEnded = true;
+      continue;
+    }
+    if (arg == "-h" || arg == "--help") return ParseResult::Help;
+    if (arg == "--stats") {
+      o.statsOnly = true;
+      continue;
+    }
+    if (arg == "--progress") {
+      o.progress = true;
+      continue;
+    }
+
+    // Options with a value: "--name VALUE", "--name=VALUE", "-o VALUE" or "-oVALUE".
+    std::string name = arg;
+    std::string value;
+    bool hasValue = false;
+    if (arg.compare(0, 2, "--") == 0) {
+      const size_t eq = arg.find('=');
+      if (eq != std::string::npos) {
+        name = arg.substr(0, eq);
+        value = arg.substr(eq + 1);
+        hasValue = true;
+      }
+    } else if (arg.size() > 2 && arg.compare(0, 2, "-o") == 0) {
+      name = "-o";
+      value = arg.substr(2);
+      hasValue = true;
+    }
+    static const char* const kValued[] = {"--sensor",     "--echo",   "--degree",
+                                          "--resolution", "--frames", "--azimuth",
+                                          "--channels",   "--output", "-o"};
+    bool known = false;
+    for (const char* v : kValued) known = known || name == v;
+    if (!known) {
+      *error = "unknown option '" + arg + "'";
+      return ParseResult::Error;
+    }
+    if (!hasValue) {
+      if (i + 1 >= argc) {
+        *error = "option '" + name + "' needs a value";
+        return ParseResult::Error;
+      }
+      value = argv[++i];
+    }
+
+    auto bad = [&](const char* expected) {
+      *error = "bad value '" + value + "' for " + name + " (expected " + expected + ")";
+      return ParseResult::Error;
+    };
+    int64_t n = 0;
+    if (name == "--sensor") {
+      if (value == kSensorSingleOffline) {
+        o.dualReturn = false;
+      } else if (value == kSensorDualOffline) {
+        o.dualReturn = true;
+      } else {
+        return bad("Tovik16-1 or Tovik16-2");
+      }
+    } else if (name == "--echo") {
+      if (!parseInteger(value, 0, 2, &n)) return bad("0, 1 or 2");
+      o.echoCode = int(n);
+    } else if (name == "--degree") {
+      if (!parseInteger(value, 0, 1, &n)) return bad("0 or 1");
+      o.degreeMode = int(n);
+    } else if (name == "--resolution") {
+      if (!parseInteger(value, 0, 1, &n)) return bad("0 or 1");
+      o.accuaryMode = int(n);
+    } else if (name == "--frames") {
+      if (!parseInteger(value, 1, INT32_MAX, &n)) return bad("a whole number of at least 1");
+      o.maxFrames = n;
+    } else if (name == "--azimuth") {
+      const size_t colon = value.find(':');
+      float lo = 0, hi = 0;
+      if (colon == std::string::npos || !parseFloat(value.substr(0, colon), &lo) ||
+          !parseFloat(value.substr(colon + 1), &hi) || lo > hi) {
+        return bad("MIN:MAX in degrees with MIN <= MAX");
+      }
+      o.angleMin = lo;
+      o.angleMax = hi;
+    } else if (name == "--channels") {
+      if (!parseChannels(value, &o.channels)) return bad("comma-separated indices 0..15");
+    } else {  // -o, --output
+      if (value.empty()) return bad("a file name");
+      o.outputPath = value;
+    }
+  }
+
+  if (positional.empty()) {
+    *error = "no capture file given";
+    return ParseResult::Error;
+  }
+  if (positional.size() > 1) {
+    *error = "more than one capture file given ('" + positional[0] + "', '" + positional[1] + "')";
+    return ParseResult::Error;
+  }
+  o.capturePath = positional[0];
+  *options = o;
+  return ParseResult::Run;
+}
+
+}  // namespace tovik::convert

@@ -1,0 +1,249 @@
+// tovik16-convert: writes the revolutions of a capture file as CSV rows, without the viewer.
+//
+// Decoding is forward offline playback: every point data packet in file order through one
+// OfflineAssembler, each closed revolution numbered from 1, the revolution still open at the end
+// of the file dropped. The vertical angles are the nominal table of --degree, because a capture
+// carries no device angles the converter could trust.
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "acquisition/capture_file.h"
+#include "acquisition/csv_writer.h"
+#include "acquisition/geometry.h"
+#include "acquisition/revolution_assembler.h"
+#include "tools/convert/convert_options.h"
+
+namespace {
+
+using tovik::convert::Options;
+
+constexpr const char* kProgram = "tovik16-convert";
+// Rows are collected in memory and written in chunks of at least this size.
+constexpr size_t kFlushBytes = 1 << 20;
+
+void complain(const std::string& message) {
+  std::fprintf(stderr, "%s: %s\n", kProgram, message.c_str());
+}
+
+// Progress on standard error, at most once a second, so a run shorter than a second prints
+// nothing. A phase that printed anything also prints its 100% line. On a terminal the line is
+// rewritten in place.
+class Progress {
+ public:
+  explicit Progress(bool enabled)
+      : enabled_(enabled),
+        terminal_(isatty(STDERR_FILENO) == 1),
+        last_(std::chrono::steady_clock::now()) {}
+
+  void report(const char* what, uint64_t done, uint64_t total) {
+    if (!enabled_ || total == 0) return;
+    const auto now = std::chrono::steady_clock::now();
+    const bool last = done >= total;
+    if (!(last && shown_) && now - last_ < std::chrono::seconds(1)) return;
+    last_ = now;
+    shown_ = true;
+    std::fprintf(stderr, "%s%s: %s %3d%% (%llu/%llu)%s", terminal_ ? "\r" : "", kProgram, what,
+                 int(done * 100 / total), static_cast<unsigned long long>(done),
+                 static_cast<unsigned long long>(total), terminal_ ? "" : "\n");
+  }
+
+  // Ends a rewritten line so later messages start on their own.
+  void finish() {
+    if (enabled_ && shown_ && terminal_) std::fputc('\n', stderr);
+    shown_ = false;
+  }
+
+ private:
+  bool enabled_;
+  bool terminal_;
+  bool shown_ = false;
+  std::chrono::steady_clock::time_point last_;
+};
+
+// The CSV destination: a file created by name, or standard output. Every failure is kept with
+// its reason so the caller reports it once.
+class Output {
+ public:
+  bool open(const std::string& path) {
+    if (path.empty() || path == "-") {
+      file_ = stdout;
+      name_ = "standard output";
+      return true;
+    }
+    name_ = "'" + path + "'";
+    file_ = std::fopen(path.c_str(), "wb");
+    if (!file_) {
+      error_ = "cannot create " + name_ + ": " + std::strerror(errno);
+      return false;
+    }
+    owned_ = true;
+    return true;
+  }
+
+  bool write(const std::string& bytes) {
+    if (bytes.empty()) return true;
+    errno = 0;
+    if (std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size()) {
+      return fail("cannot write to");
+    }
+    return true;
+  }
+
+  // Flushes and closes; a full disk often shows only here.
+  bool close() {
+    errno = 0;
+    if (owned_) {
+      owned_ = false;
+      if (std::fclose(file_) != 0) return fail("cannot finish writing");
+      return true;
+    }
+    if (std::fflush(file_) != 0 || std::ferror(file_)) return fail("cannot finish writing");
+    return true;
+  }
+
+  const std::string& error() const { return error_; }
+
+ private:
+  bool fail(const char* what) {
+    error_ = std::string(what) + " " + name_ + ": " +
+             (errno ? std::strerror(errno) : "write error") + " (the output is incomplete)";
+    return false;
+  }
+
+  std::FILE* file_ = nullptr;
+  bool owned_ = false;
+  std::string name_;
+  std::string error_;
+};
+
+struct Counts {
+  uint64_t packets = 0;      // point data packets decoded
+  uint64_t revolutions = 0;  // closed revolutions taken
+  uint64_t points = 0;       // points of those revolutions, all channels
+  uint64_t rows = 0;         // points the azimuth and channel filters let through
+};
+
+int run(const Options& opt) {
+  Progress progress(opt.progress || isatty(STDERR_FILENO) == 1);
+
+  tovik::capture::CaptureFile capture;
+  const bool opened = capture.open(opt.capturePath, [&](size_t done, size_t total) {
+    progress.report("indexing", done, total);
+  });
+  progress.finish();
+  if (!opened) {
+    complain(capture.errorString());
+    return tovik::convert::kExitInput;
+  }
+  if (capture.pointCount() == 0) {
+    complain("'" + opt.capturePath + "' holds no point data packets (" + capture.summary() + ")");
+    return tovik::convert::kExitInput;
+  }
+  const tovik::capture::Index& index = capture.index();
+  if (index.truncated || index.damaged) {
+    complain("warning: '" + opt.capturePath + "' is incomplete; converting what it holds (" +
+             capture.summary() + ")");
+  }
+
+  Output out;
+  if (!out.open(opt.outputPath)) {
+    complain(out.error());
+    return tovik::convert::kExitOutput;
+  }
+
+  tovik::OfflineAssembler assembler(opt.dualReturn ? tovik::OfflineAssembler::Layout::Dual
+                                                   : tovik::OfflineAssembler::Layout::Single);
+  assembler.setEchoCode(opt.echoCode);
+  // An all-zero device table never passes the plausibility check: the nominal table is used.
+  const tovik::AngleTable angles = tovik::chooseVerticalAngles(opt.degreeMode, tovik::AngleTable{});
+  tovik::csv::RowOptions rowOptions;
+  rowOptions.accuaryMode = opt.accuaryMode;
+  rowOptions.angleMin = opt.angleMin;
+  rowOptions.angleMax = opt.angleMax;
+  rowOptions.channels = opt.channels;
+
+  std::string buffer;
+  buffer.reserve(kFlushBytes + (4 << 20));
+  if (!opt.statsOnly) tovik::csv::appendHeader(buffer);
+
+  Counts counts;
+  std::vector<LidarData> frames;
+  const size_t packetTotal = capture.pointCount();
+  bool enough = false;
+  for (size_t i = 0; i < packetTotal && !enough; ++i) {
+    frames.clear();
+    assembler.addPacket(capture.pointPacket(i), +1, frames);
+    ++counts.packets;
+    for (const LidarData& frame : frames) {
+      const int freamId = int(++counts.revolutions);
+      counts.points += frame.totalPoints();
+      if (opt.statsOnly) {
+        counts.rows += tovik::csv::countRows(frame, rowOptions);
+      } else {
+        counts.rows += tovik::csv::appendRevolution(buffer, frame, freamId, angles, rowOptions);
+      }
+      if (opt.maxFrames > 0 && int64_t(counts.revolutions) >= opt.maxFrames) {
+        enough = true;
+        break;
+      }
+    }
+    if (buffer.size() >= kFlushBytes) {
+      if (!out.write(buffer)) {
+        progress.finish();
+        complain(out.error());
+        out.close();
+        return tovik::convert::kExitOutput;
+      }
+      buffer.clear();
+    }
+    if ((i & 255) == 0) progress.report("converting", i, packetTotal);
+  }
+  progress.report("converting", packetTotal, packetTotal);
+  progress.finish();
+
+  if (opt.statsOnly) {
+    buffer += "capture: " + opt.capturePath + "\n";
+    buffer += "format: " + index.format + "\n";
+    buffer += "records: " + std::to_string(index.records) + "\n";
+    buffer += "point packets: " + std::to_string(capture.pointCount()) + "\n";
+    buffer += "device packets: " + std::to_string(index.devicePackets.size()) + "\n";
+    buffer += "packets decoded: " + std::to_string(counts.packets) + "\n";
+    buffer += "revolutions: " + std::to_string(counts.revolutions) + "\n";
+    buffer += "points: " + std::to_string(counts.points) + "\n";
+    buffer += "rows: " + std::to_string(counts.rows) + "\n";
+  }
+  if (!out.write(buffer) || !out.close()) {
+    complain(out.error());
+    return tovik::convert::kExitOutput;
+  }
+  if (counts.revolutions == 0) {
+    complain("warning: no complete revolution in '" + opt.capturePath + "' (" +
+             std::to_string(capture.pointCount()) + " point data packets)");
+  }
+  return tovik::convert::kExitOk;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options options;
+  std::string error;
+  switch (tovik::convert::parseArguments(argc, argv, &options, &error)) {
+    case tovik::convert::ParseResult::Help:
+      std::fputs(tovik::convert::usageText().c_str(), stdout);
+      return std::fflush(stdout) == 0 ? tovik::convert::kExitOk : tovik::convert::kExitOutput;
+    case tovik::convert::ParseResult::Error:
+      complain(error);
+      std::fprintf(stderr, "Try '%s --help' for more information.\n", kProgram);
+      return tovik::convert::kExitUsage;
+    case tovik::convert::ParseResult::Run:
+      break;
+  }
+  return run(options);
+}
