@@ -596,15 +596,17 @@ TEST(SimConfigDatagrams, MotorSpeedChangesPacketsPerRevolution) {
   EXPECT_NEAR(double(wrapsIn(834 * 2)), 40.0, 1.0);
 }
 
-TEST(SimConfigDatagrams, AddressesOffThisMachineAreReportedOnly) {
+TEST(SimConfigDatagrams, AddressesOffThisMachineAreNeverUsed) {
   Simulator sim((SimConfig()));
   Packet p = networkConfig(sim);
   putIp(p, 10, {192, 168, 1, 200});
   putIp(p, 14, {8, 8, 8, 8});
   const std::string log = sim.applyDatagram(p.data(), p.size());
   EXPECT_NE(log.find("reported only"), std::string::npos) << log;
+  EXPECT_NE(log.find("lidar IP 192.168.1.200 refused"), std::string::npos) << log;
   const SimState& s = sim.state();
-  EXPECT_EQ(s.lidarIp, (Ipv4{192, 168, 1, 200}));
+  // The viewer sends to the reported lidar address: it stays on this machine.
+  EXPECT_EQ(s.lidarIp, (Ipv4{127, 0, 0, 2}));
   EXPECT_EQ(s.destIp, (Ipv4{8, 8, 8, 8}));
   EXPECT_EQ(s.listenAddress, "127.0.0.2");
   EXPECT_EQ(s.sendAddress, "127.0.0.1");
@@ -670,7 +672,7 @@ TEST(SimConfigDatagrams, FactoryDefaultsRestoreTheDeviceAndApplyTheirNetworkFiel
   const SimState& s = sim.state();
   EXPECT_EQ(s.rangeX100, 20000);
   EXPECT_EQ(s.rpm, 300);
-  EXPECT_EQ(s.lidarIp, (Ipv4{192, 168, 1, 200}));
+  EXPECT_EQ(s.lidarIp, (Ipv4{127, 0, 0, 2}));  // 192.168.1.200 would leave the machine
   EXPECT_EQ(s.destIp, (Ipv4{192, 168, 1, 102}));
   EXPECT_EQ(s.mac, (MacAddress{}));
   EXPECT_EQ(s.sendAddress, "127.0.0.1");

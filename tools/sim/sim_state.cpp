@@ -126,15 +126,17 @@ void listChanges(const SimState& a, const SimState& b, ChangeLog& log) {
   log.change("vertical angles", anglesText(a.verticalAnglesRaw), anglesText(b.verticalAnglesRaw));
 }
 
-// The lidar IP the device reports; it moves its sockets only to another loopback address.
+// The lidar IP the device reports, and where it listens. Only a loopback address is taken: the
+// viewer sends its configuration datagrams to the reported address, so an address off this
+// machine would send them off it.
 void applyLidarIp(SimState& s, const Ipv4& ip, ChangeLog& log) {
-  s.lidarIp = ip;
   const std::string text = formatIpv4(ip);
   if (isLoopbackAddress(text)) {
+    s.lidarIp = ip;
     s.listenAddress = text;
-  } else if (text != s.listenAddress) {
-    log.note("lidar IP " + text + " is not on this machine: reported only, still listening on " +
-             s.listenAddress);
+  } else {
+    log.note("lidar IP " + text + " refused: not on this machine, still " +
+             formatIpv4(s.lidarIp));
   }
 }
 
