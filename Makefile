@@ -27,7 +27,7 @@ unit: build
 
 sanitize: deps
 	cmake -S . -B $(BUILD)-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTOVIK_SANITIZE=ON \
-	  -DTOVIK_BUILD_BENCH=OFF $(WERROR) $(CMAKE_FLAGS)
+	  -DTOVIK_BUILD_BENCH=OFF -DTOVIK_BUILD_GUI=OFF $(WERROR) $(CMAKE_FLAGS)
 	cmake --build $(BUILD)-asan -j$(JOBS)
 	cd $(BUILD)-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest --output-on-failure -j$(JOBS)
@@ -35,7 +35,7 @@ sanitize: deps
 fuzz-build: deps
 	cmake -S . -B $(BUILD)-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DTOVIK_FUZZ=ON -DTOVIK_SANITIZE=ON \
-	  -DTOVIK_BUILD_TESTS=OFF -DTOVIK_BUILD_BENCH=OFF $(CMAKE_FLAGS)
+	  -DTOVIK_BUILD_TESTS=OFF -DTOVIK_BUILD_BENCH=OFF -DTOVIK_BUILD_GUI=OFF $(CMAKE_FLAGS)
 	cmake --build $(BUILD)-fuzz -j$(JOBS)
 
 fuzz: fuzz-build

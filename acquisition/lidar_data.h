@@ -9,9 +9,9 @@
 constexpr int kChannelCount = 16;
 
 // One revolution (frame). Per channel, index i of distance, intensity, azimuth and adjustedTime
-// describe the same point; at emission every channel's four lists have the same length, except
-// in the one case of backward single-return playback where a frame closes at block 0 (see
-// pointCount()).
+// describe the same point; every frame the decoders emit has four lists of one length per channel.
+// Consumers still bound their loops by pointCount(), the shortest list, so that a frame under
+// construction (whose newest block has no azimuths yet) is safe to read too.
 struct LidarData {
   template <typename T>
   using PerChannel = std::array<std::vector<T>, kChannelCount>;

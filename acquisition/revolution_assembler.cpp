@@ -18,22 +18,33 @@ constexpr float kWrapJump = 180.0f;
 constexpr float kCarryAzimuth = 5.0f;
 constexpr size_t kCarryWindow = 30;
 
+namespace {
+template <typename T>
+inline void appendTwo(std::vector<T>& v, T a, T b) {
+  v.push_back(a);
+  v.push_back(b);
+}
+}  // namespace
+
 void appendBlock(LidarData& frame, const uint8_t* image, int k, float azimuth, double timestamp,
                  double timeBase) {
   frame.blockAzimuth.push_back(azimuth);
   const uint8_t* records = image + kBlockSize * k + 4;
+  // The timestamp is whole microseconds and the offsets are multiples of 1/8 us, all far inside
+  // double's precision, so adding the firing slot to the block's base time is exact.
+  const double base = timestamp + timeBase;
   for (int ch = 0; ch < kChannelCount; ++ch) {
+    // Read the two records before appending: the stores could otherwise alias the image bytes.
     const uint8_t* first = records + 3 * ch;
     const uint8_t* second = records + 3 * (ch + 16);
-    auto& d = frame.distance[ch];
-    d.push_back(float(first[0] | first[1] << 8));
-    d.push_back(float(second[0] | second[1] << 8));
-    auto& in = frame.intensity[ch];
-    in.push_back(first[2]);
-    in.push_back(second[2]);
-    auto& t = frame.adjustedTime[ch];
-    t.push_back(firingTime(timestamp, timeBase + ch * kFiringPeriod));
-    t.push_back(firingTime(timestamp, timeBase + (ch + 16) * kFiringPeriod));
+    const float d1 = float(first[0] | first[1] << 8);
+    const float d2 = float(second[0] | second[1] << 8);
+    const int i1 = first[2];
+    const int i2 = second[2];
+    appendTwo(frame.distance[ch], d1, d2);
+    appendTwo(frame.intensity[ch], i1, i2);
+    appendTwo(frame.adjustedTime[ch], firingTime(base, ch * kFiringPeriod),
+              firingTime(base, (ch + 16) * kFiringPeriod));
   }
 }
 
@@ -46,9 +57,7 @@ void appendAzimuths(LidarData& frame, float base, float delta) {
     float a2 = base + step * float(ch + 16);
     if (a1 >= 360.0f) a1 -= 360.0f;
     if (a2 >= 360.0f) a2 -= 360.0f;
-    auto& az = frame.azimuth[ch];
-    az.push_back(a1);
-    az.push_back(a2);
+    appendTwo(frame.azimuth[ch], a1, a2);
   }
 }
 
@@ -198,7 +207,11 @@ int LiveDualAssembler::addPacket(const uint8_t* image, std::vector<LidarData>& o
         dualFrame_.appendChannel(ch, secondFrame_);
       }
       out.push_back(std::move(dualFrame_));
+      // Room for the next merged frame is taken while the emitted one is still alive: once its
+      // consumer frees it, it leaves a hole that the allocator reuses rather than a heap top that
+      // it trims, which would fault fresh pages in at every revolution.
       dualFrame_ = LidarData();
+      dualFrame_.reserve(2 * hint);
       strongFrame_.clear();
       secondFrame_.clear();
     } else {
@@ -338,8 +351,10 @@ void OfflineAssembler::addDualBlock(int k, int direction) {
       dualFrame_.appendChannel(ch, strongFrame_);
       dualFrame_.appendChannel(ch, secondFrame_);
     }
+    const size_t hint = dualFrame_.distance[0].capacity();
     closedFrame_ = std::move(dualFrame_);
     dualFrame_ = LidarData();
+    dualFrame_.reserve(hint);  // as in live decoding: the next merged frame's room, taken now
   } else {
     LidarData& emitted = testSecond ? secondFrame_ : strongFrame_;
     extrapolateLast(emitted);

@@ -4,6 +4,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev clang-format clang-tidy
   qtbase5-dev libqt5opengl5-dev libpcap-dev libgtest-dev libgmock-dev libbenchmark-dev
+  libpcl-dev libvtk9-qt-dev libboost-dev
   xvfb xauth fonts-wqy-microhei
 )
 missing=()

@@ -227,32 +227,50 @@ std::vector<int> walk(int from, int to) {
   return v;
 }
 
-std::vector<LidarData> decode(Decoding d, const std::vector<PacketImage>& packets, int echo,
-                              bool backward = false) {
-  std::vector<LidarData> frames;
-  switch (d) {
-    case Decoding::LiveSingle: {
-      LiveSingleAssembler a;
-      for (const auto& p : packets) a.addPacket(p.data(), frames);
-      break;
-    }
-    case Decoding::LiveDual: {
-      LiveDualAssembler a;
-      a.setEchoCode(echo);
-      for (const auto& p : packets) a.addPacket(p.data(), frames);
-      break;
-    }
-    default: {
-      OfflineAssembler a(d == Decoding::OfflineSingle ? OfflineAssembler::Layout::Single
-                                                      : OfflineAssembler::Layout::Dual);
-      a.setEchoCode(echo);
-      const int last = int(packets.size()) - 1;
-      frames = backward ? playOffline(a, packets, walk(last, 0), -1)
-                        : playOffline(a, packets, walk(0, last), 1);
+// One decoding behind a common face, fed forward.
+class AnyDecoder {
+ public:
+  AnyDecoder(Decoding d, int echo)
+      : d_(d),
+        offline_(d == Decoding::OfflineSingle ? OfflineAssembler::Layout::Single
+                                              : OfflineAssembler::Layout::Dual) {
+    dual_.setEchoCode(echo);
+    offline_.setEchoCode(echo);
+  }
+  int feed(const PacketImage& p, std::vector<LidarData>& out) {
+    switch (d_) {
+      case Decoding::LiveSingle:
+        return single_.addPacket(p.data(), out);
+      case Decoding::LiveDual:
+        return dual_.addPacket(p.data(), out);
+      default:
+        return offline_.addPacket(p.data(), 1, out);
     }
   }
+  void reset() {
+    single_.reset();
+    dual_.reset();
+    offline_.reset();
+  }
+  OfflineAssembler& offline() { return offline_; }
+
+ private:
+  Decoding d_;
+  LiveSingleAssembler single_;
+  LiveDualAssembler dual_;
+  OfflineAssembler offline_;
+};
+
+std::vector<LidarData> decode(Decoding d, const std::vector<PacketImage>& packets, int echo,
+                              bool backward = false) {
+  AnyDecoder a(d, echo);
+  std::vector<LidarData> frames;
+  if (backward) return playOffline(a.offline(), packets, walk(int(packets.size()) - 1, 0), -1);
+  for (const auto& p : packets) a.feed(p, frames);
   return frames;
 }
+
+bool isDual(Decoding d) { return d == Decoding::LiveDual || d == Decoding::OfflineDual; }
 
 TimeRule timeRuleOf(Decoding d) {
   switch (d) {
@@ -465,7 +483,7 @@ class FiringTime : public ::testing::TestWithParam<TimeCase> {};
 
 TEST_P(FiringTime, OfBlockChannelAndSequence) {
   const auto& c = GetParam();
-  const bool pairs = c.decoding == Decoding::LiveDual || c.decoding == Decoding::OfflineDual;
+  const bool pairs = isDual(c.decoding);
   std::vector<uint16_t> az;
   for (int n = 0; n < 24; ++n) {
     const int step = pairs ? n / 2 : n;
@@ -761,50 +779,8 @@ TEST(LiveSingle, DualReturnPairsAreTwelveBlocksWithAStandingFirstBlock) {
   }
 }
 
-TEST(LiveSingle, ResetDiscardsTheFrameUnderConstructionAndTheCarriedPoints) {
-  const auto packets = tracedPackets(singleStream(TimeRule::LiveSingle).azimuths);
-  std::vector<LidarData> fresh;
-  LiveSingleAssembler reference;
-  for (const auto& p : packets) reference.addPacket(p.data(), fresh);
-
-  // Half a revolution, then everything up to just past the first close: both leave state.
-  for (size_t stop : {size_t(40), size_t(84)}) {
-    LiveSingleAssembler a;
-    std::vector<LidarData> before;
-    for (size_t i = 0; i < stop; ++i) a.addPacket(packets[i].data(), before);
-    a.reset();
-    std::vector<LidarData> after;
-    for (const auto& p : packets) a.addPacket(p.data(), after);
-    ASSERT_EQ(after.size(), fresh.size()) << stop;
-    for (size_t i = 0; i < after.size(); ++i)
-      EXPECT_TRUE(sameFrame(after[i], fresh[i])) << "stop " << stop << " frame " << i;
-  }
-}
-
 // ---------------------------------------------------------------------------------------------
 // Live dual-return details.
-
-TEST(LiveDual, ResetDiscardsEveryAccumulator) {
-  const auto packets = tracedPackets(pairStream().azimuths);
-  for (int echo : {0, 1, 2}) {
-    LiveDualAssembler reference;
-    reference.setEchoCode(echo);
-    std::vector<LidarData> fresh;
-    for (const auto& p : packets) reference.addPacket(p.data(), fresh);
-
-    LiveDualAssembler a;
-    a.setEchoCode(echo);
-    std::vector<LidarData> before;
-    for (size_t i = 0; i < 90; ++i) a.addPacket(packets[i].data(), before);  // past one close
-    ASSERT_EQ(before.size(), 1u);
-    a.reset();
-    std::vector<LidarData> after;
-    for (const auto& p : packets) a.addPacket(p.data(), after);
-    ASSERT_EQ(after.size(), fresh.size());
-    for (size_t i = 0; i < after.size(); ++i)
-      EXPECT_TRUE(sameFrame(after[i], fresh[i])) << "echo " << echo << " frame " << i;
-  }
-}
 
 // Fault: the pair's times were appended to both accumulators while the even block was handled.
 // Echo code 1 closes on an even block and resets secondFrame after its times were added, so the
@@ -947,28 +923,35 @@ TEST(Offline, BlockByBlockMatchesWholePackets) {
   EXPECT_FALSE(a.addBlock(-1, 1));
 }
 
-TEST(Offline, ResetStartsAfresh) {
-  const auto packets = tracedPackets(pairStream().azimuths);
-  OfflineAssembler reference(OfflineAssembler::Layout::Dual);
-  const auto fresh = playOffline(reference, packets, walk(0, 166));
-  OfflineAssembler a(OfflineAssembler::Layout::Dual);
-  playOffline(a, packets, walk(100, 60), -1);
-  a.reset();
-  const auto frames = playOffline(a, packets, walk(0, 166));
-  ASSERT_EQ(frames.size(), fresh.size());
-  for (size_t i = 0; i < frames.size(); ++i) EXPECT_TRUE(sameFrame(frames[i], fresh[i]));
+// ---------------------------------------------------------------------------------------------
+// Behaviour shared by every decoding.
+
+class EveryDecoding : public ::testing::TestWithParam<Decoding> {};
+
+TEST_P(EveryDecoding, ResetDiscardsTheFrameUnderConstructionAndTheCarriedPoints) {
+  const Decoding d = GetParam();
+  const auto packets =
+      tracedPackets(isDual(d) ? pairStream().azimuths : singleStream(TimeRule::Pair).azimuths);
+  for (int echo : {0, 1, 2}) {
+    const auto fresh = decode(d, packets, echo);
+    AnyDecoder a(d, echo);
+    std::vector<LidarData> before;
+    for (size_t i = 0; i < 90; ++i) a.feed(packets[i], before);  // one close, then more
+    ASSERT_EQ(before.size(), 1u);
+    a.reset();
+    std::vector<LidarData> after;
+    for (const auto& p : packets) a.feed(p, after);
+    ASSERT_EQ(after.size(), fresh.size());
+    for (size_t i = 0; i < after.size(); ++i)
+      EXPECT_TRUE(sameFrame(after[i], fresh[i])) << "echo " << echo << " frame " << i;
+  }
 }
 
-// ---------------------------------------------------------------------------------------------
-// Packets that fail the FF EE test change nothing, in every decoding.
-
-class JunkPackets : public ::testing::TestWithParam<Decoding> {};
-
-TEST_P(JunkPackets, AreIgnoredWithoutDisturbingTheAccumulators) {
+// Packets that fail the FF EE test change nothing.
+TEST_P(EveryDecoding, IgnoresJunkPacketsWithoutDisturbingTheAccumulators) {
   const Decoding d = GetParam();
-  const bool pairs = d == Decoding::LiveDual || d == Decoding::OfflineDual;
   const auto clean =
-      tracedPackets(pairs ? pairStream().azimuths : singleStream(TimeRule::PairOwnBlock).azimuths);
+      tracedPackets(isDual(d) ? pairStream().azimuths : singleStream(TimeRule::Pair).azimuths);
   PacketBuilder junkBuilder;
   junkBuilder.flag(0xEE, 0xFF).timestamp(5);
   for (int k = 0; k < kBlocksPerPacket; ++k) junkBuilder.azimuth(k, k % 2 ? 18000 : 100);
@@ -984,15 +967,14 @@ TEST_P(JunkPackets, AreIgnoredWithoutDisturbingTheAccumulators) {
     ASSERT_EQ(got.size(), want.size());
     for (size_t i = 0; i < got.size(); ++i) EXPECT_TRUE(sameFrame(got[i], want[i])) << i;
   }
+  AnyDecoder a(d, 0);
   std::vector<LidarData> out;
-  EXPECT_EQ(LiveSingleAssembler().addPacket(junk.data(), out), 0);
-  EXPECT_EQ(LiveDualAssembler().addPacket(junk.data(), out), 0);
-  OfflineAssembler o(OfflineAssembler::Layout::Single);
-  EXPECT_FALSE(o.beginPacket(junk.data()));
-  EXPECT_FALSE(o.addBlock(0, 1));
+  EXPECT_EQ(a.feed(junk, out), 0);
   EXPECT_TRUE(out.empty());
+  EXPECT_FALSE(a.offline().beginPacket(junk.data()));
+  EXPECT_FALSE(a.offline().addBlock(0, 1));
 }
-INSTANTIATE_TEST_SUITE_P(All, JunkPackets,
+INSTANTIATE_TEST_SUITE_P(All, EveryDecoding,
                          ::testing::Values(Decoding::LiveSingle, Decoding::LiveDual,
                                            Decoding::OfflineSingle, Decoding::OfflineDual),
                          [](const auto& info) { return std::string(decodingName(info.param)); });

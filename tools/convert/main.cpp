@@ -16,6 +16,7 @@
 #include "acquisition/capture_file.h"
 #include "acquisition/csv_writer.h"
 #include "acquisition/geometry.h"
+#include "acquisition/memory_tuning.h"
 #include "acquisition/revolution_assembler.h"
 #include "tools/convert/convert_options.h"
 
@@ -232,6 +233,7 @@ int run(const Options& opt) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  tovik::tuneAllocatorForStreaming();
   Options options;
   std::string error;
   switch (tovik::convert::parseArguments(argc, argv, &options, &error)) {

@@ -9,6 +9,7 @@
 
 #include "acquisition/GetlidarData.h"
 #include "acquisition/GetlidarData_1.h"
+#include "acquisition/memory_tuning.h"
 #include "device/GetSet.h"
 #include "device/device_modes.h"
 #include "device/setting_data.h"
@@ -23,6 +24,7 @@ struct Totals {
 }  // namespace
 
 int main(int argc, char** argv) {
+  tovik::tuneAllocatorForStreaming();
   QCoreApplication app(argc, argv);
   QCoreApplication::setApplicationName("tovik16-monitor");
   registerDeviceMetaTypes();

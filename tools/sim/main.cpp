@@ -8,6 +8,7 @@
 #include <iostream>
 #include <string>
 
+#include "acquisition/memory_tuning.h"
 #include "tools/sim/address_policy.h"
 #include "tools/sim/sim_runner.h"
 
@@ -89,6 +90,7 @@ bool parsePort(const char* text, uint16_t* out) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  tovik::tuneAllocatorForStreaming();
   using namespace tovik::sim;
   RunOptions o;
   o.sim.startTimeNs = uint64_t(std::time(nullptr)) * 1000000000ull;

@@ -1,0 +1,16 @@
+#include "acquisition/memory_tuning.h"
+
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
+namespace tovik {
+
+void tuneAllocatorForStreaming() {
+#if defined(__GLIBC__)
+  mallopt(M_TRIM_THRESHOLD, 64 << 20);
+  mallopt(M_MMAP_THRESHOLD, 32 << 20);
+#endif
+}
+
+}  // namespace tovik
