@@ -135,8 +135,7 @@ void applyLidarIp(SimState& s, const Ipv4& ip, ChangeLog& log) {
     s.lidarIp = ip;
     s.listenAddress = text;
   } else {
-    log.note("lidar IP " + text + " refused: not on this machine, still " +
-             formatIpv4(s.lidarIp));
+    log.note("lidar IP " + text + " refused: not on this machine, still " + formatIpv4(s.lidarIp));
   }
 }
 

@@ -1,0 +1,459 @@
+// Construction, wiring, the connect flow and the mode slots of the main window.
+#include "app/manwindow.h"
+
+#include <QApplication>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPalette>
+#include <QScreen>
+#include <QStandardItemModel>
+#include <QTableView>
+#include <QToolTip>
+#include <algorithm>
+#include <initializer_list>
+
+#include "acquisition/GetlidarData.h"
+#include "acquisition/GetlidarData_1.h"
+#include "acquisition/ReadLiveOffData.h"
+#include "acquisition/SelectLidar.h"
+#include "acquisition/SetLidarModes.h"
+#include "acquisition/geometry.h"
+#include "app/point_cloud_view.h"
+#include "app/point_table.h"
+#include "device/GetSet.h"
+#include "device/InetactionSetupWidget.h"
+#include "device/device_modes.h"
+#include "device/setting_data.h"
+#include "dialogs/ACWPSettingWidget.h"
+#include "dialogs/About.h"
+#include "dialogs/Form_QLaserSelection.h"
+#include "dialogs/SaveDataOptions.h"
+#include "dialogs/VerticalAngleSetting.h"
+#include "ui_manwindow.h"
+
+namespace {
+
+// Redraw delay after a revolution: long enough to merge revolutions queued behind a slow draw,
+// short enough that the view follows the stream.
+constexpr int kRedrawDelayMs = 5;
+constexpr int kStatusIntervalMs = 1000;
+constexpr int kPointIdColumnWidth = 64;
+constexpr int kXyzColumnWidth = 220;
+// Share of the screen width the point table's dock starts with, and its bounds in pixels.
+constexpr double kDockShare = 0.25;
+constexpr int kDockMinWidth = 240;
+constexpr int kDockMaxWidth = 640;
+
+constexpr char kLinkText[] =
+    "<a href=\"https://tovik16.example/\" style=\"color:#5b2a86;\">Tovik16 Studio</a>";
+
+QPalette applicationPalette() {
+  QPalette p;
+  p.setColor(QPalette::Window, QColor(230, 230, 230));
+  p.setColor(QPalette::WindowText, Qt::black);
+  p.setColor(QPalette::Base, QColor(255, 255, 255));
+  p.setColor(QPalette::AlternateBase, QColor(105, 105, 105));
+  p.setColor(QPalette::ToolTipBase, Qt::black);
+  p.setColor(QPalette::ToolTipText, Qt::black);
+  p.setColor(QPalette::Text, Qt::black);
+  p.setColor(QPalette::Button, QColor(105, 105, 105));
+  p.setColor(QPalette::ButtonText, Qt::black);
+  p.setColor(QPalette::BrightText, Qt::red);
+  p.setColor(QPalette::Highlight, QColor(142, 45, 197).lighter(150));
+  p.setColor(QPalette::HighlightedText, Qt::black);
+  return p;
+}
+
+// A port field as the device tool reads it: decimal, anything else gives 0; only the low 16
+// bits reach the socket.
+quint16 portOf(const QString& text) { return static_cast<quint16>(text.toInt()); }
+
+}  // namespace
+
+manwindow::manwindow(QWidget* parent) : QMainWindow(parent), ui_(new Ui::manwindow) {
+  // 1. Member defaults (in the declarations) and the form.
+  ui_->setupUi(this);
+
+  // 2. Palette and window state.
+  QApplication::setPalette(applicationPalette());
+  // The palette's tool-tip roles are black on black; the form's tool tips get a readable pair.
+  QPalette tips = applicationPalette();
+  tips.setColor(QPalette::ToolTipBase, QColor(255, 255, 225));
+  tips.setColor(QPalette::ToolTipText, Qt::black);
+  QToolTip::setPalette(tips);
+  setWindowState(Qt::WindowMaximized);
+
+  // 3. Types that cross threads in queued signals.
+  qRegisterMetaType<LidarData>();
+  qRegisterMetaType<LidarData>("struct LidarData");
+  registerDeviceMetaTypes();
+  qRegisterMetaType<SettingData>("struct SettingData");
+
+  // 4. Playback buttons wait for a loaded capture.
+  for (QWidget* w : std::initializer_list<QWidget*>{
+           ui_->toolButton_Play, ui_->toolButton_GoToEnd, ui_->toolButton_GoToStart,
+           ui_->toolButton_SeekBackward, ui_->toolButton_SeekForward})
+    w->setEnabled(false);
+  displayAngleLimit_ = 180.0f;
+
+  // 5.
+  connect(ui_->showAngle_lineEdit, &QLineEdit::returnPressed, this,
+          &manwindow::showAngleLinedit_pressed);
+  echoMode_ = 0;
+
+  // 6 and 7: the owned objects with their connections, then the 3D view.
+  createObjects();
+  viewer_ = std::make_unique<tovik::PointCloudView>(ui_->screen);
+  connect(viewer_.get(), &tovik::PointCloudView::areaPicked, this, &manwindow::onAreaPicked);
+  connect(viewer_.get(), &tovik::PointCloudView::pointSizeKey, this, &manwindow::onPointSizeKey);
+  ui_->screen->update();
+
+  linkLabel_ = new QLabel(QString::fromLatin1(kLinkText), this);
+  linkLabel_->setTextFormat(Qt::RichText);
+  linkLabel_->setTextInteractionFlags(Qt::TextBrowserInteraction);
+  linkLabel_->setOpenExternalLinks(true);
+  linkStateLabel_ = new QLabel(this);
+  healthLabel_ = new QLabel(this);
+  healthLabel_->setContentsMargins(16, 0, 0, 0);
+  ui_->statusBar->addWidget(linkStateLabel_);
+  ui_->statusBar->addWidget(healthLabel_);
+  ui_->statusBar->addPermanentWidget(linkLabel_);
+
+  // 8.
+  connectButtons();
+
+  // 9.
+  for (int i = 0; i < 16; ++i) channelNumber_[size_t(i)] = i;
+  tovik::setDeviceVerticalAngles(tovik::AngleTable{});
+
+  // 10. On the form but hidden for the life of the window; comboBox_degree still holds the
+  // angle mode.
+  for (QWidget* w : std::initializer_list<QWidget*>{
+           ui_->showAngle_lineEdit, ui_->label_3, ui_->toolButton_9, ui_->setVerticalPushButton,
+           ui_->setLidarModePushButton, ui_->toolButton_User, ui_->toolButton_Develop,
+           ui_->comboBox_degree})
+    w->hide();
+  ui_->toolButton_Lidar->setEnabled(true);
+  ui_->toolButton_disConnect->setEnabled(false);
+
+  redrawTimer_.setSingleShot(true);
+  redrawTimer_.setInterval(kRedrawDelayMs);
+  connect(&redrawTimer_, &QTimer::timeout, this, &manwindow::drawNewestRevolution);
+  statusTimer_.setInterval(kStatusIntervalMs);
+  connect(&statusTimer_, &QTimer::timeout, this, &manwindow::refreshStatus);
+  statusTimer_.start();
+  refreshStatus();
+  // The point table is wide: give the dock a useful share of the window at start.
+  const int screenWidth = screen() != nullptr ? screen()->availableGeometry().width() : 1280;
+  resizeDocks({ui_->LidraDataDock},
+              {std::clamp(int(screenWidth * kDockShare), kDockMinWidth, kDockMaxWidth)},
+              Qt::Horizontal);
+  ui_->tableView->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
+}
+
+manwindow::~manwindow() {
+  statusTimer_.stop();
+  redrawTimer_.stop();
+  // Threads first: their destructors stop the runs and wait, so nothing is delivered to a
+  // window that is going away.
+  readLiveOffData_.reset();
+  getlidarData_.reset();
+  getlidarData1_.reset();
+  getSet_.reset();
+}
+
+void manwindow::createObjects() {
+  // 1.
+  tableModel_ = std::make_unique<QStandardItemModel>();
+  table_ = std::make_unique<tovik::PointTable>(tableModel_.get());
+
+  // 2.
+  laserSelection_ = std::make_unique<Form_QLaserSelection>();
+  connect(this, &manwindow::SendDegreeMode, laserSelection_.get(),
+          &Form_QLaserSelection::ReceiveDegreeMode, Qt::UniqueConnection);
+
+  // 3.
+  acwpSetting_ = std::make_unique<ACWPSettingWidget>();
+  inetactionSetup_ = std::make_unique<InetactionSetupWidget>();
+  about_ = std::make_unique<About>();
+
+  // 4.
+  getlidarData1_ = std::make_unique<GetlidarData_1>();
+  connect(getlidarData1_.get(), &GetlidarData_1::SendData, this, &manwindow::CalculateCoordinates,
+          Qt::UniqueConnection);
+  connect(this, &manwindow::SendModel, getlidarData1_.get(), &GetlidarData_1::Receive,
+          Qt::UniqueConnection);
+
+  // 5.
+  getlidarData_ = std::make_unique<GetlidarData>();
+  connect(getlidarData_.get(), &GetlidarData::SendData, this, &manwindow::CalculateCoordinates);
+  connect(this, &manwindow::SendModel, getlidarData_.get(), &GetlidarData::Receive,
+          Qt::UniqueConnection);
+
+  // 6.
+  getSet_ = std::make_unique<GetSet>();
+  connect(getSet_.get(), &GetSet::SendDataDifo, inetactionSetup_.get(),
+          &InetactionSetupWidget::OnLidarDifoData);
+  connect(getSet_.get(), &GetSet::SendLidarStatusToSettingUI, inetactionSetup_.get(),
+          &InetactionSetupWidget::OnLidarStatusReceiving);
+  connect(getSet_.get(), &GetSet::SendLidarStatusToSettingUI, acwpSetting_.get(),
+          &ACWPSettingWidget::onLidarStatusReceiving, Qt::UniqueConnection);
+  connect(inetactionSetup_.get(), &InetactionSetupWidget::sVersionsToHelp, about_.get(),
+          &About::sSetVersion, Qt::UniqueConnection);
+  connect(getSet_.get(), &GetSet::SendLidarStatusToSettingUI, this, &manwindow::receiveDevPacket);
+
+  // 7.
+  verticalAngleSetting_ = std::make_unique<VerticalAngleSetting>();
+  connect(ui_->setVerticalPushButton, &QPushButton::clicked, this, &manwindow::showVerticalSetting);
+  connect(getSet_.get(), &GetSet::SendLidarStatusToSettingUI, verticalAngleSetting_.get(),
+          &VerticalAngleSetting::onLidarStatusReceiving_, Qt::UniqueConnection);
+  connect(getSet_.get(), &GetSet::SendDataDifo, verticalAngleSetting_.get(),
+          &VerticalAngleSetting::OnLidarDifoData_, Qt::UniqueConnection);
+  connect(this, &manwindow::sendAngleMistake, verticalAngleSetting_.get(),
+          &VerticalAngleSetting::showAngleMistake, Qt::UniqueConnection);
+  connect(this, &manwindow::SendDegreeMode, verticalAngleSetting_.get(),
+          &VerticalAngleSetting::setDegreeMode, Qt::UniqueConnection);
+
+  // 8.
+  saveDataOptions_ = std::make_unique<SaveDataOptions>();
+  saveDataOptions_->setWindowModality(Qt::ApplicationModal);
+  connect(saveDataOptions_.get(), &SaveDataOptions::sendOptions, this,
+          &manwindow::receiveSaveDataOption);
+
+  // 9.
+  readLiveOffData_ = std::make_unique<ReadLiveOffData>();
+  connect(this, &manwindow::SendModel, readLiveOffData_.get(), &ReadLiveOffData::ReceiveMode);
+  connect(readLiveOffData_.get(), &ReadLiveOffData::SendData, this,
+          &manwindow::CalculateCoordinates);
+  connect(readLiveOffData_.get(), &ReadLiveOffData::SendBool, this, &manwindow::FinshorStart);
+
+  // 10.
+  selectLidar_ = std::make_unique<SelectLidar>();
+  connect(selectLidar_.get(), &SelectLidar::sendData, this, &manwindow::ReceiveSensor);
+
+  // 11.
+  setLidarModes_ = std::make_unique<SetLidarModes>();
+  connect(ui_->setLidarModePushButton, &QPushButton::clicked, this,
+          &manwindow::showLidarModeSetting);
+  connect(setLidarModes_.get(), &SetLidarModes::sendConfig, this, &manwindow::receiveConfig);
+  connect(this, &manwindow::sendDefaultConfig, setLidarModes_.get(), &SetLidarModes::setConfig);
+}
+
+void manwindow::connectButtons() {
+  connect(ui_->toolButton_clear, &QToolButton::clicked, this, &manwindow::onClear);
+  connect(ui_->comboBox_View, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
+          &manwindow::view);
+  connect(ui_->toolButton_Coor, &QToolButton::clicked, this, &manwindow::onToggleAxes);
+  connect(ui_->toolButton_selectCloud, &QToolButton::clicked, this, &manwindow::SelectPoints);
+  connect(ui_->toolButton_Lidar, &QToolButton::clicked, this, &manwindow::onConnectLidar);
+  connect(ui_->toolButton_disConnect, &QToolButton::clicked, this, &manwindow::onDisconnectLidar);
+  connect(ui_->toolButton_MeaGrid, &QToolButton::clicked, this, &manwindow::onToggleGrid);
+  connect(ui_->tolbtn_LidarDataList, &QToolButton::clicked, this, &manwindow::onToggleDataDock);
+  connect(ui_->toolButton_SavePcapData, &QToolButton::clicked, this, &manwindow::onRecord);
+  connect(ui_->toolButton_Open, &QToolButton::clicked, this, &manwindow::onOpenCapture);
+  // Play, GoToStart, SeekForward, SeekBackward and GoToEnd are enabled only by a loaded capture;
+  // they are connected together with opening captures.
+  connect(ui_->Spbox_Frame, QOverload<int>::of(&QSpinBox::valueChanged), ui_->Slider_Frame,
+          &QSlider::setValue);
+  connect(ui_->Slider_Frame, &QSlider::valueChanged, ui_->Spbox_Frame, &QSpinBox::setValue);
+  connect(ui_->toolButton_11, &QToolButton::clicked, saveDataOptions_.get(),
+          &SaveDataOptions::show);
+  connect(ui_->toolButton_12, &QToolButton::clicked, inetactionSetup_.get(),
+          &InetactionSetupWidget::show);
+  connect(ui_->toolButton_12, &QToolButton::clicked, inetactionSetup_.get(),
+          &InetactionSetupWidget::onCleanUCWPControl);
+  connect(ui_->tolbtn_offdata, &QToolButton::clicked, this, &manwindow::onTogglePause);
+  connect(ui_->toolButton_10, &QToolButton::clicked, laserSelection_.get(),
+          &Form_QLaserSelection::show);
+  connect(ui_->toolButton_9, &QToolButton::clicked, acwpSetting_.get(),
+          &ACWPSettingWidget::showWindow);
+  connect(ui_->toolButton_9, &QToolButton::clicked, acwpSetting_.get(),
+          &ACWPSettingWidget::onCleanACWPControl);
+  connect(ui_->comboBox_3, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
+          &manwindow::Return_Mode);
+  connect(ui_->comboBox_degree, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
+          &manwindow::Return_Degree);
+  connect(ui_->toolButton_About, &QToolButton::clicked, about_.get(), &About::show);
+  // toolButton_User and toolButton_Develop do nothing.
+}
+
+// --- Connect and disconnect ---------------------------------------------------------------
+
+template <typename Receiver>
+void manwindow::stopAndWait(Receiver* receiver) {
+  if (!receiver->isRunning()) return;
+  receiver->stopRequested = true;
+  receiver->quit();
+  receiver->wait();
+}
+
+template <typename Receiver>
+void manwindow::startPointReceiver(Receiver* receiver) {
+  receiver->port = portOf(ui_->lineEdit_portNumber->text());
+  receiver->multicastIp = ui_->lineEdit_2->text().toStdString();
+  receiver->start(QThread::InheritPriority);
+}
+
+void manwindow::resetTable(bool attach) {
+  table_->reset(attach ? ui_->tableView : nullptr);
+  // Room for "x y z" with four decimals each; the point number needs little.
+  ui_->tableView->setColumnWidth(0, kPointIdColumnWidth);
+  ui_->tableView->setColumnWidth(1, kXyzColumnWidth);
+}
+
+void manwindow::onConnectLidar() {
+  ui_->toolButton_Lidar->setEnabled(false);
+  ui_->lineEdit_portNumber->setEnabled(false);
+  ui_->lineEdit->setEnabled(false);
+  ui_->lineEdit_2->setEnabled(false);
+  ui_->toolButton_disConnect->setEnabled(true);
+
+  resetTable(true);
+  cancelPendingRedraw();
+  viewer_->clearAll();
+  cameraFitsPending_ = kCameraFits;
+
+  awaitingFirstStatus_ = true;
+  stopAndWait(getSet_.get());
+  getSet_->port = ui_->lineEdit->text().toInt();
+  getSet_->multicastIp = ui_->lineEdit_2->text().toStdString();
+  getSet_->start(QThread::InheritPriority);
+  // The point receiver starts with the first device status record (receiveDevPacket).
+  updateLinkState();
+}
+
+void manwindow::receiveDevPacket(SettingData* data, std::vector<int> Mac) {
+  if (!awaitingFirstStatus_) return;
+  awaitingFirstStatus_ = false;
+
+  // FPGA 3rd board version: major at packet byte 1202, minor in the high nibble of byte 1203.
+  const int fpga3Major = data != nullptr ? data->fpga3Version[4] : 0;
+  const int fpga3Minor = data != nullptr ? data->fpga3Version[5] >> 4 : 0;
+  const auto macAt = [&Mac](int i) { return i < static_cast<int>(Mac.size()) ? Mac[i] : 0; };
+  const tovik::DeviceModes modes = tovik::deriveDeviceModes(
+      fpga3Major, fpga3Minor, macAt(tovik::kMacAngleSpacing), macAt(tovik::kMacEchoMode));
+
+  accuaryMode_ = modes.accuaryMode;
+  // A change of index reaches Return_Degree, which emits SendDegreeMode.
+  ui_->comboBox_degree->setCurrentIndex(modes.degreeMode);
+
+  stopAndWait(getlidarData_.get());
+  stopAndWait(getlidarData1_.get());
+  if (modes.sensorType == QLatin1String(tovik::kSensorDualLive))
+    startPointReceiver(getlidarData_.get());
+  else
+    startPointReceiver(getlidarData1_.get());
+
+  emit sendDefaultConfig(modes.sensorType, ui_->comboBox_degree->currentIndex(), accuaryMode_);
+  updateLinkState();
+}
+
+void manwindow::onDisconnectLidar() {
+  ui_->toolButton_Lidar->setEnabled(true);
+  ui_->lineEdit_portNumber->setEnabled(true);
+  ui_->lineEdit->setEnabled(true);
+  ui_->lineEdit_2->setEnabled(true);
+  ui_->toolButton_disConnect->setEnabled(false);
+  // No wait: each run sees its flag within one receive time-out and ends by itself.
+  if (getlidarData1_->isRunning()) getlidarData1_->stopRequested = true;
+  if (getlidarData_->isRunning()) getlidarData_->stopRequested = true;
+  if (getSet_->isRunning()) getSet_->stopRequested = true;
+  updateLinkState();
+}
+
+// --- Mode slots ------------------------------------------------------------------------------
+
+void manwindow::receiveConfig(QString sensor, int degree, int resolution) {
+  if (sensor == QLatin1String(tovik::kSensorSingleLive)) {
+    stopAndWait(getlidarData_.get());
+    if (!getlidarData1_->isRunning()) startPointReceiver(getlidarData1_.get());
+  } else if (sensor == QLatin1String(tovik::kSensorDualLive)) {
+    stopAndWait(getlidarData1_.get());
+    if (!getlidarData_->isRunning()) startPointReceiver(getlidarData_.get());
+  }
+  // The playback engine knows the offline names of the two sensor types.
+  if (sensor == QLatin1String(tovik::kSensorSingleLive))
+    readLiveOffData_->sensorType = QString::fromLatin1(tovik::kSensorSingleOffline);
+  else if (sensor == QLatin1String(tovik::kSensorDualLive))
+    readLiveOffData_->sensorType = QString::fromLatin1(tovik::kSensorDualOffline);
+  else
+    readLiveOffData_->sensorType = sensor;
+  if (degree == tovik::kDegree2 || degree == tovik::kDegree133)
+    ui_->comboBox_degree->setCurrentIndex(degree);
+  accuaryMode_ = resolution == tovik::kResolution04 ? tovik::kResolution04 : tovik::kResolution025;
+  updateLinkState();
+}
+
+void manwindow::Return_Mode() {
+  echoMode_ = ui_->comboBox_3->currentIndex();
+  emit SendModel(echoMode_);
+}
+
+void manwindow::Return_Degree() {
+  degreeMode_ = ui_->comboBox_degree->currentIndex();
+  emit SendDegreeMode(degreeMode_);
+}
+
+void manwindow::showVerticalSetting() {
+  Return_Degree();
+  verticalAngleSetting_->show();
+}
+
+void manwindow::showAngleLinedit_pressed() {
+  displayAngleLimit_ = ui_->showAngle_lineEdit->text().toFloat();
+}
+
+void manwindow::showLidarModeSetting() { setLidarModes_->show(); }
+
+void manwindow::onToggleDataDock() {
+  if (ui_->LidraDataDock->isHidden())
+    ui_->LidraDataDock->show();
+  else
+    ui_->LidraDataDock->hide();
+}
+
+void manwindow::onTogglePause() {
+  displayEnabled_ = !displayEnabled_;
+  ui_->tolbtn_offdata->setChecked(!displayEnabled_);
+}
+
+// --- Status bar ------------------------------------------------------------------------------
+
+QString manwindow::linkStateText() const {
+  if (ui_->toolButton_Lidar->isEnabled()) return tr("Not connected");
+  if (awaitingFirstStatus_) return tr("Waiting for device status on port %1").arg(getSet_->port);
+  if (getlidarData1_->isRunning())
+    return tr("%1 on port %2")
+        .arg(QLatin1String(tovik::kSensorSingleLive))
+        .arg(getlidarData1_->port);
+  if (getlidarData_->isRunning())
+    return tr("%1 on port %2").arg(QLatin1String(tovik::kSensorDualLive)).arg(getlidarData_->port);
+  return tr("Connected, no point receiver");
+}
+
+void manwindow::updateLinkState() { linkStateLabel_->setText(linkStateText()); }
+
+void manwindow::refreshStatus() {
+  updateLinkState();
+
+  const QThread* source = nullptr;
+  tovik::ReceiverCounters counters;
+  if (getlidarData1_->isRunning()) {
+    source = getlidarData1_.get();
+    counters = getlidarData1_->stats().snapshot();
+  } else if (getlidarData_->isRunning()) {
+    source = getlidarData_.get();
+    counters = getlidarData_->stats().snapshot();
+  }
+  if (source != healthSource_) {
+    health_.reset();
+    healthSource_ = source;
+  }
+  const double elapsedS = healthClock_.isValid() ? healthClock_.restart() / 1000.0 : 0.0;
+  if (!healthClock_.isValid()) healthClock_.start();
+  if (source == nullptr) {
+    healthLabel_->setText(tovik::HealthReadout::idleText(getSet_->stats().accepted));
+    return;
+  }
+  healthLabel_->setText(health_.sample(counters, elapsedS));
+}

@@ -1,0 +1,211 @@
+// The main window: owns every worker thread and window of the viewer, wires their signals, runs
+// the connect flow and hands each revolution to the drawing pipeline. The drawing, the view
+// tools and the point table themselves live in app/revolution_pass, app/point_cloud_view and
+// app/point_table; this class only keeps the viewer state and drives them.
+#pragma once
+
+#include <QElapsedTimer>
+#include <QList>
+#include <QMainWindow>
+#include <QString>
+#include <QTimer>
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "acquisition/lidar_data.h"
+#include "app/revolution_pass.h"
+#include "app/status_health.h"
+
+// NOLINTNEXTLINE(readability-identifier-naming): uic puts the form classes in namespace Ui.
+namespace Ui {
+class manwindow;
+}
+class QLabel;
+class QStandardItemModel;
+class QThread;
+class GetlidarData;
+class GetlidarData_1;
+class GetSet;
+class ReadLiveOffData;
+class InetactionSetupWidget;
+class ACWPSettingWidget;
+class VerticalAngleSetting;
+class Form_QLaserSelection;
+class SaveDataOptions;
+class SelectLidar;
+class SetLidarModes;
+class About;
+struct SettingData;
+namespace tovik {
+class PointCloudView;
+class PointTable;
+}  // namespace tovik
+
+class manwindow : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  explicit manwindow(QWidget* parent = nullptr);
+  // Stops the threads and waits for them, then releases the windows.
+  ~manwindow() override;
+
+ signals:
+  // Echo code 0, 1 or 2 for the decoders.
+  void SendModel(int ReturnMode);
+  // Angle mode 0 (2 degree table) or 1 (1.33 degree table).
+  void SendDegreeMode(int degreeMode);
+  // Declared for the device's tool compatibility; never emitted.
+  void SendCount(int K);
+  // First channel whose device vertical angle differs from the nominal table by over 1.5 deg.
+  void sendAngleMistake(int channel);
+  // Sensor type, angle-mode index (carried in echoMode) and distance resolution derived from
+  // the first device status record after a connect, for the mode window.
+  void sendDefaultConfig(QString sensor, int echoMode, int accuaryMode);
+
+ public slots:
+  void view();
+  void SelectPoints();
+  void ReceiveSensor(QString str);
+  void CalculateCoordinates(LidarData lidardata);
+  void FinshorStart(bool Finshone);
+  void Return_Mode();
+  void Return_Degree();
+  void showVerticalSetting();
+  void showAngleLinedit_pressed();
+  void showLidarModeSetting();
+  void receiveConfig(QString sensor, int degree, int resolution);
+  void receiveSaveDataOption(bool isSave, int freams, float angleMin, float angleMax,
+                             QList<int> lines);
+  void receiveDevPacket(SettingData* data, std::vector<int> Mac);
+  void onDisconnectLidar();
+
+ private slots:
+  void onConnectLidar();
+  void onClear();
+  void onToggleAxes();
+  void onToggleGrid();
+  void onToggleDataDock();
+  void onTogglePause();
+  void onAreaPicked(std::vector<int> indices);
+  void onPointSizeKey(int delta);
+  void drawNewestRevolution();
+  void refreshStatus();
+  // Capture files and recording; see app/manwindow_offline.cpp.
+  void onOpenCapture();
+  void onRecord();
+
+ private:
+  friend class MainWindowTest;
+
+  void createObjects();
+  void connectButtons();
+  // The pass settings of the current window state for one revolution.
+  tovik::PassSettings passSettings() const;
+  // Asks a running receiver to stop and waits until its run has ended.
+  template <typename Receiver>
+  static void stopAndWait(Receiver* receiver);
+  // Gives a point receiver the data port and multicast group of the fields and starts it.
+  template <typename Receiver>
+  void startPointReceiver(Receiver* receiver);
+  void resetTable(bool attach);
+  // Drops a drawn-but-not-yet-shown revolution, so a cleared view stays clear.
+  void cancelPendingRedraw();
+  void scheduleRedraw();
+  QString linkStateText() const;
+  void updateLinkState();
+
+  std::unique_ptr<Ui::manwindow> ui_;
+
+  // The 3D view (the visualizer "viewer" drawn into the form's `screen`).
+  std::unique_ptr<tovik::PointCloudView> viewer_;
+  // Drawn points of the newest revolution outside and inside the selection box; replaced by
+  // every revolution, drawn by the redraw timer.
+  std::vector<tovik::DrawnPoint> realTimeCloud_;
+  std::vector<tovik::DrawnPoint> clickedCloud_;
+  tovik::PassResult pass_;
+
+  int pointSize_ = 1;
+  bool axesShown_ = false;
+  bool gridHidden_ = true;
+  bool selectingMode_ = false;
+  bool selectionActive_ = false;
+  int selectedCount_ = 0;
+  tovik::SelectionBox selectionBox_;
+  bool infoTextEnabled_ = true;
+  LidarData lastScan_;
+  std::unique_ptr<QStandardItemModel> tableModel_;
+  std::unique_ptr<tovik::PointTable> table_;
+  std::array<int, 16> channelNumber_{};
+  QString captureFileName_;
+
+  // Playback state of the Offline tab.
+  bool paused_ = false;
+  bool forwardMode_ = false;
+  int forwardSpeedStep_ = 1;
+  int backwardSpeedStep_ = 1;
+  bool stepForward_ = true;
+  bool stepBackward_ = false;
+  int playCount_ = 1;
+  bool playing_ = false;
+  bool playbackFinished_ = false;
+  int frameIndex_ = 0;
+  int packetsPerFrame_ = 30;
+  std::vector<const uint8_t*> packetList_;
+  uint32_t packetCount_ = 0;
+  int packetFrameCount_ = 0;
+
+  int echoMode_ = 0;
+  int degreeMode_ = 0;
+  int accuaryMode_ = 0;
+  bool awaitingFirstStatus_ = true;
+  bool recording_ = false;
+
+  // CSV export request.
+  bool csvRequested_ = false;
+  bool csvSaving_ = false;
+  int csvFrames_ = 1;
+  float csvAngleMin_ = 0.0f;
+  float csvAngleMax_ = 360.0f;
+  QList<int> csvLines_;
+
+  bool displayEnabled_ = true;
+  // Degrees: azimuths strictly between the limit and 360 minus the limit are not drawn.
+  float displayAngleLimit_ = 180.0f;
+  // Next selection row of the point table; wraps at selectedCount.
+  int selectionRowCounter_ = 0;
+
+  // Owned threads and windows, created once without Qt parents.
+  std::unique_ptr<Form_QLaserSelection> laserSelection_;
+  std::unique_ptr<ACWPSettingWidget> acwpSetting_;
+  std::unique_ptr<InetactionSetupWidget> inetactionSetup_;
+  std::unique_ptr<About> about_;
+  std::unique_ptr<GetlidarData_1> getlidarData1_;
+  std::unique_ptr<GetlidarData> getlidarData_;
+  std::unique_ptr<GetSet> getSet_;
+  std::unique_ptr<VerticalAngleSetting> verticalAngleSetting_;
+  std::unique_ptr<SaveDataOptions> saveDataOptions_;
+  std::unique_ptr<ReadLiveOffData> readLiveOffData_;
+  std::unique_ptr<SelectLidar> selectLidar_;
+  std::unique_ptr<SetLidarModes> setLidarModes_;
+
+  // Coalesced redraw: every revolution runs the pass, only the newest one is drawn.
+  QTimer redrawTimer_;
+  bool redrawPending_ = false;
+  // Drawn revolutions still to be framed by the camera (after start-up, Connect and Clear).
+  static constexpr int kCameraFits = 2;
+  int cameraFitsPending_ = kCameraFits;
+  uint64_t revolutionsPassed_ = 0;
+  uint64_t framesDrawn_ = 0;
+  size_t drawnPointCount_ = 0;
+
+  // Status bar: the link state and the receiver health, refreshed once a second.
+  QLabel* linkLabel_ = nullptr;
+  QLabel* linkStateLabel_ = nullptr;
+  QLabel* healthLabel_ = nullptr;
+  QTimer statusTimer_;
+  QElapsedTimer healthClock_;
+  const QThread* healthSource_ = nullptr;
+  tovik::HealthReadout health_;
+};

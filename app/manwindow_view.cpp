@@ -1,0 +1,191 @@
+// The main window's side of the drawing pipeline: one revolution pass per revolution, the
+// coalesced redraw and the view-tool slots.
+#include <QScrollBar>
+#include <algorithm>
+#include <utility>
+
+#include "acquisition/geometry.h"
+#include "app/manwindow.h"
+#include "app/point_cloud_view.h"
+#include "app/point_table.h"
+#include "dialogs/Form_QLaserSelection.h"
+#include "ui_manwindow.h"
+
+namespace {
+
+constexpr int kMinPointSize = 1;
+constexpr int kMaxPointSize = 10;
+
+tovik::SelectionBox boundingBox(const std::vector<tovik::DrawnPoint>& points) {
+  tovik::SelectionBox box;
+  if (points.empty()) return box;
+  box.minX = box.maxX = points.front().x;
+  box.minY = box.maxY = points.front().y;
+  box.minZ = box.maxZ = points.front().z;
+  for (const tovik::DrawnPoint& p : points) {
+    box.minX = std::min(box.minX, p.x);
+    box.maxX = std::max(box.maxX, p.x);
+    box.minY = std::min(box.minY, p.y);
+    box.maxY = std::max(box.maxY, p.y);
+    box.minZ = std::min(box.minZ, p.z);
+    box.maxZ = std::max(box.maxZ, p.z);
+  }
+  return box;
+}
+
+}  // namespace
+
+tovik::PassSettings manwindow::passSettings() const {
+  tovik::PassSettings s;
+  s.degreeMode = degreeMode_;
+  s.accuaryMode = accuaryMode_;
+  s.colorMode = ui_->comboBox_4->currentIndex();
+  s.displayAngleLimit = displayAngleLimit_;
+  for (int k = 0; k < 16; ++k) s.channelShown[size_t(k)] = laserSelection_->channelShown(k);
+  s.channelNumber = channelNumber_;
+  s.selectionActive = selectionActive_;
+  s.selectionBox = selectionBox_;
+  s.deviceAngles = tovik::deviceVerticalAnglesSnapshot();
+  return s;
+}
+
+void manwindow::CalculateCoordinates(LidarData lidardata) {
+  if (!displayEnabled_) return;
+  // Kept with its raw distances for the stored-revolution selection and export.
+  lastScan_ = std::move(lidardata);
+  ui_->comboBox_4->setEnabled(true);
+
+  // Every revolution is placed and reaches the table and the frame counter; only the newest
+  // one is drawn.
+  pass_.clear();
+  tovik::runRevolutionPass(lastScan_, passSettings(), &pass_);
+  ++revolutionsPassed_;
+  if (pass_.mistakenChannel >= 0) emit sendAngleMistake(pass_.mistakenChannel);
+
+  if (csvSaving_) {
+    // While a CSV export runs its rows take the place of drawing: both clouds stay empty.
+    realTimeCloud_.clear();
+    clickedCloud_.clear();
+  } else {
+    if (selectionActive_) {
+      table_->writeSelectionRows(pass_.inBox, selectedCount_,
+                                 ui_->tableView->verticalScrollBar()->value(),
+                                 &selectionRowCounter_);
+    } else {
+      table_->writeNormalRows(pass_.normalRows);
+    }
+    realTimeCloud_.swap(pass_.realTime);
+    clickedCloud_.swap(pass_.clicked);
+  }
+
+  // Offline frame counter.
+  if (playing_) {
+    if (stepBackward_) ui_->Spbox_Frame->setValue(--frameIndex_);
+    if (stepForward_) ui_->Spbox_Frame->setValue(++frameIndex_);
+  }
+  scheduleRedraw();
+}
+
+void manwindow::scheduleRedraw() {
+  redrawPending_ = true;
+  if (!redrawTimer_.isActive()) redrawTimer_.start();
+}
+
+void manwindow::cancelPendingRedraw() {
+  redrawTimer_.stop();
+  redrawPending_ = false;
+  realTimeCloud_.clear();
+  clickedCloud_.clear();
+}
+
+void manwindow::drawNewestRevolution() {
+  if (!redrawPending_) return;
+  redrawPending_ = false;
+  viewer_->setClouds(realTimeCloud_, clickedCloud_, pointSize_);
+  drawnPointCount_ = realTimeCloud_.size() + clickedCloud_.size();
+  if (cameraFitsPending_ > 0 && drawnPointCount_ > 0) {
+    // A cleared view has no extent to frame: the first revolutions after it set the camera to
+    // the chosen view direction, moved back until the whole revolution is in sight (which also
+    // sets the depth range). The first revolution after a start is usually partial, so the
+    // second one is framed again.
+    --cameraFitsPending_;
+    viewer_->setCameraPreset(ui_->comboBox_View->currentIndex());
+    viewer_->resetCamera();
+  }
+  // Picking reads the drawn depth buffer, which a view that was never shown does not have.
+  if (infoTextEnabled_ && ui_->screen->isVisible()) viewer_->refreshInfoText();
+  viewer_->render();
+  ++framesDrawn_;
+}
+
+// --- View tools ------------------------------------------------------------------------------
+
+void manwindow::view() { viewer_->setCameraPreset(ui_->comboBox_View->currentIndex()); }
+
+void manwindow::onToggleAxes() {
+  axesShown_ = viewer_->toggleAxes(axesShown_);
+  viewer_->resetCamera();
+}
+
+void manwindow::onToggleGrid() {
+  if (gridHidden_) {
+    gridHidden_ = false;
+    viewer_->drawGrid();
+  } else {
+    // Also removes the info text; the next refresh brings it back.
+    viewer_->removeAllShapes();
+    gridHidden_ = true;
+  }
+  viewer_->resetCamera();
+}
+
+void manwindow::onPointSizeKey(int delta) {
+  // Takes effect with the next drawn revolution.
+  pointSize_ = std::clamp(pointSize_ + delta, kMinPointSize, kMaxPointSize);
+}
+
+void manwindow::SelectPoints() {
+  ui_->screen->setFocus();
+  viewer_->toggleAreaSelectionMode();
+  selectingMode_ = !selectingMode_;
+  if (selectingMode_) {
+    infoTextEnabled_ = false;
+    setCursor(Qt::CrossCursor);
+  } else {
+    infoTextEnabled_ = true;
+    setCursor(Qt::ArrowCursor);
+  }
+}
+
+void manwindow::onAreaPicked(std::vector<int> indices) {
+  // An area that covers no point changes nothing; selection mode stays on.
+  if (indices.empty()) return;
+  const std::vector<tovik::DrawnPoint> picked = viewer_->realTimePointsAt(indices);
+  if (picked.empty()) return;
+
+  resetTable(false);
+  selectedCount_ = static_cast<int>(indices.size());
+  selectionBox_ = boundingBox(picked);
+  // No revolution will arrive to fill the table: list the stored one's points in the box.
+  if (!displayEnabled_ || paused_) {
+    table_->writeStoredSelection(tovik::pointsInBox(lastScan_, passSettings(), selectionBox_),
+                                 selectedCount_);
+  }
+  viewer_->setClickedCloud(picked);
+
+  viewer_->toggleAreaSelectionMode();
+  selectingMode_ = false;
+  setCursor(Qt::ArrowCursor);
+  selectionActive_ = true;
+  infoTextEnabled_ = true;
+}
+
+void manwindow::onClear() {
+  selectionBox_ = tovik::SelectionBox{};
+  selectionActive_ = false;
+  selectedCount_ = 0;
+  resetTable(false);
+  cancelPendingRedraw();
+  viewer_->clearAll();
+  cameraFitsPending_ = kCameraFits;
+}

@@ -1,0 +1,323 @@
+#include "app/point_cloud_view.h"
+
+#include <QVTKOpenGLNativeWidget.h>
+#include <pcl/point_cloud.h>
+#include <pcl/point_types.h>
+#include <pcl/visualization/pcl_visualizer.h>
+#include <vtkAxesActor.h>
+#include <vtkGenericOpenGLRenderWindow.h>
+#include <vtkOrientationMarkerWidget.h>
+#include <vtkRenderWindowInteractor.h>
+#include <vtkRenderer.h>
+#include <vtkRendererCollection.h>
+#include <vtkSmartPointer.h>
+#include <vtkWorldPointPicker.h>
+
+#include <algorithm>
+#include <cmath>
+
+namespace tovik {
+
+namespace {
+
+using Cloud = pcl::PointCloud<pcl::PointXYZRGB>;
+
+const char* const kClickedId = "clicked_points";
+const char* const kRealTimeId = "realTime_points";
+const char* const kAxesId = "coordinate";
+const char* const kInfoTextId = "0";
+
+// The selection result is drawn in fixed blue, five pixels wide.
+constexpr int kClickedPointSize = 5;
+
+// Angles of the grid in degrees, converted with pi taken as 3.14159 like the point geometry.
+constexpr double kGridDegToRad = 3.14159 / 180.0;
+// Grid lines run from -200 m to 200 m every 10 m; circles every 10 m out to 200 m, in segments
+// of 10 degrees.
+constexpr int kGridHalfExtent = 200;
+constexpr int kGridStep = 10;
+// The lines parallel to x are numbered w + 41 so that they never share an id with those parallel
+// to y (numbered w; w is a multiple of 10).
+constexpr int kCrossLineIdOffset = 41;
+constexpr double kGridOpacity = 0.2;
+
+// Info text: position in pixels, font size, colour (0..1).
+constexpr int kInfoTextX = 150;
+constexpr int kInfoTextY = 0;
+constexpr int kInfoTextFontSize = 20;
+
+void fillCloud(const std::vector<DrawnPoint>& points, Cloud* cloud) {
+  cloud->points.resize(points.size());
+  for (size_t i = 0; i < points.size(); ++i) {
+    const DrawnPoint& s = points[i];
+    pcl::PointXYZRGB& p = cloud->points[i];
+    p.x = s.x;
+    p.y = s.y;
+    p.z = s.z;
+    p.r = s.r;
+    p.g = s.g;
+    p.b = s.b;
+  }
+  cloud->width = uint32_t(points.size());
+  cloud->height = 1;
+  // Every drawn point has finite coordinates; the visualizer skips its NaN scan for dense clouds.
+  cloud->is_dense = true;
+}
+
+}  // namespace
+
+struct PointCloudView::Impl {
+  vtkSmartPointer<vtkRenderer> renderer;
+  vtkSmartPointer<vtkGenericOpenGLRenderWindow> window;
+  vtkSmartPointer<vtkRenderWindowInteractor> interactor;
+  pcl::visualization::PCLVisualizer::Ptr viewer;
+  vtkSmartPointer<vtkAxesActor> markerAxes;
+  vtkSmartPointer<vtkOrientationMarkerWidget> marker;
+  vtkSmartPointer<vtkWorldPointPicker> picker;
+  QString infoText;
+  Cloud::Ptr realTime{new Cloud};
+  Cloud::Ptr clicked{new Cloud};
+  boost::signals2::connection areaConnection;
+  boost::signals2::connection keyConnection;
+
+  // Replaces the points of the cloud id, or adds it when the view does not hold it (at start,
+  // after clearAll). Updating the existing entry draws the same as removing and adding it again
+  // and is measurably faster (bench_draw BM_Redraw).
+  template <typename Handler>
+  void replaceCloud(const Cloud::Ptr& cloud, const Handler& handler, const char* id,
+                    int pointSize) {
+    if (!viewer->updatePointCloud<pcl::PointXYZRGB>(cloud, handler, id))
+      viewer->addPointCloud<pcl::PointXYZRGB>(cloud, handler, id);
+    viewer->setPointCloudRenderingProperties(pcl::visualization::PCL_VISUALIZER_POINT_SIZE,
+                                             pointSize, id);
+  }
+
+  void replaceClicked() {
+    pcl::visualization::PointCloudColorHandlerCustom<pcl::PointXYZRGB> blue(clicked, 0, 0, 255);
+    replaceCloud(clicked, blue, kClickedId, kClickedPointSize);
+  }
+
+  void addGridLine(double x0, double y0, double x1, double y1, const std::string& id) {
+    // The grid is drawn white at opacity 0.2: a faint grey over the black background.
+    viewer->addLine(pcl::PointXYZ(float(x0), float(y0), 0.0f),
+                    pcl::PointXYZ(float(x1), float(y1), 0.0f), 1.0, 1.0, 1.0, id);
+    viewer->setShapeRenderingProperties(pcl::visualization::PCL_VISUALIZER_OPACITY, kGridOpacity,
+                                        id);
+  }
+};
+
+PointCloudView::PointCloudView(QVTKOpenGLNativeWidget* screen, QObject* parent)
+    : QObject(parent), d_(new Impl) {
+  d_->renderer = vtkSmartPointer<vtkRenderer>::New();
+  d_->window = vtkSmartPointer<vtkGenericOpenGLRenderWindow>::New();
+  // Multisampling makes every frame two to three times slower and gains nothing for points.
+  d_->window->SetMultiSamples(0);
+  d_->viewer.reset(
+      new pcl::visualization::PCLVisualizer(d_->renderer, d_->window, "viewer", false));
+  d_->viewer->setBackgroundColor(0.0, 0.0, 0.0);
+  d_->viewer->setShowFPS(false);
+  screen->setRenderWindow(d_->window.Get());
+  d_->interactor = screen->interactor();
+  d_->viewer->setupInteractor(screen->interactor(), screen->renderWindow());
+
+  d_->areaConnection = d_->viewer->registerAreaPickingCallback(
+      [this](const pcl::visualization::AreaPickingEvent& event) {
+        // Indices into the realTime cloud only: the clicked cloud is the previous selection.
+        std::vector<int> indices;
+        const pcl::Indices picked = event.getPointsIndices(kRealTimeId);
+        indices.assign(picked.begin(), picked.end());
+        emit areaPicked(indices);
+      });
+  d_->keyConnection =
+      d_->viewer->registerKeyboardCallback([this](const pcl::visualization::KeyboardEvent& event) {
+        if (!event.keyDown()) return;
+        const std::string& sym = event.getKeySym();
+        const char code = event.getKeyCode();
+        if (code == '+' || sym == "plus" || sym == "KP_Add") {
+          emit pointSizeKey(+1);
+        } else if (code == '-' || sym == "minus" || sym == "KP_Subtract") {
+          emit pointSizeKey(-1);
+        }
+      });
+
+  d_->markerAxes = vtkSmartPointer<vtkAxesActor>::New();
+  d_->marker = vtkSmartPointer<vtkOrientationMarkerWidget>::New();
+  d_->marker->SetOrientationMarker(d_->markerAxes);
+  d_->marker->SetInteractor(d_->interactor);
+  d_->marker->SetEnabled(1);
+  d_->marker->InteractiveOff();
+
+  d_->picker = vtkSmartPointer<vtkWorldPointPicker>::New();
+  screen->update();
+}
+
+PointCloudView::~PointCloudView() {
+  d_->areaConnection.disconnect();
+  d_->keyConnection.disconnect();
+  d_->marker->SetEnabled(0);
+}
+
+void PointCloudView::setClouds(const std::vector<DrawnPoint>& realTime,
+                               const std::vector<DrawnPoint>& clicked, int pointSize) {
+  fillCloud(clicked, d_->clicked.get());
+  d_->replaceClicked();
+
+  fillCloud(realTime, d_->realTime.get());
+  pcl::visualization::PointCloudColorHandlerRGBField<pcl::PointXYZRGB> own(d_->realTime);
+  d_->replaceCloud(d_->realTime, own, kRealTimeId, pointSize);
+}
+
+void PointCloudView::setClickedCloud(const std::vector<DrawnPoint>& points) {
+  fillCloud(points, d_->clicked.get());
+  d_->replaceClicked();
+  render();
+}
+
+void PointCloudView::render() { d_->window->Render(); }
+
+void PointCloudView::setCameraPreset(int index) {
+  struct Preset {
+    double pos[3], focal[3], up[3];
+  };
+  static const Preset kPresets[3] = {
+      {{0, -1, 0}, {0, 0.2, -0.2}, {0, 0, 1}},  // "Front"
+      {{0, 0, 1}, {0, 0, 0}, {0, 1, 0}},        // "Top"
+      {{-1, 0, 0}, {0, 0, -0.2}, {0, 0, 1}},    // "Left"
+  };
+  if (index < 0 || index > 2) return;
+  const Preset& p = kPresets[index];
+  d_->viewer->setCameraPosition(p.pos[0], p.pos[1], p.pos[2], p.focal[0], p.focal[1], p.focal[2],
+                                p.up[0], p.up[1], p.up[2]);
+  render();
+}
+
+void PointCloudView::resetCamera() {
+  d_->viewer->resetCamera();
+  render();
+}
+
+bool PointCloudView::toggleAxes(bool shown) {
+  if (shown) {
+    d_->viewer->removeCoordinateSystem(kAxesId);
+    render();
+  } else {
+    // The visualizer's axes use VTK shader accessors that VTK reports as deprecated on the
+    // console when their shaders are built, at the first render. The axes draw correctly, so
+    // those reports are silenced for that render.
+    d_->viewer->addCoordinateSystem(0.5, kAxesId);
+    const int warnings = vtkObject::GetGlobalWarningDisplay();
+    vtkObject::GlobalWarningDisplayOff();
+    render();
+    vtkObject::SetGlobalWarningDisplay(warnings);
+  }
+  return !shown;
+}
+
+void PointCloudView::drawGrid() {
+  for (int w = -kGridHalfExtent; w <= kGridHalfExtent; w += kGridStep) {
+    d_->addGridLine(w, -kGridHalfExtent, w, kGridHalfExtent, "Line" + std::to_string(w));
+    d_->addGridLine(-kGridHalfExtent, w, kGridHalfExtent, w,
+                    "Line" + std::to_string(w + kCrossLineIdOffset));
+  }
+  for (int r = kGridStep; r <= kGridHalfExtent; r += kGridStep) {
+    for (int deg = 0; deg < 360; deg += 10) {
+      const double a0 = deg * kGridDegToRad;
+      const double a1 = (deg + 10) * kGridDegToRad;
+      d_->addGridLine(r * std::cos(a0), r * std::sin(a0), r * std::cos(a1), r * std::sin(a1),
+                      "Circle" + std::to_string(r) + std::to_string(deg));
+    }
+  }
+  render();
+}
+
+void PointCloudView::removeAllShapes() {
+  d_->viewer->removeAllShapes();
+  render();
+}
+
+void PointCloudView::clearAll() {
+  d_->viewer->removeAllPointClouds();
+  d_->viewer->removeAllShapes();
+  d_->realTime->clear();
+  d_->clicked->clear();
+  d_->viewer->resetCamera();
+  render();
+}
+
+void PointCloudView::toggleAreaSelectionMode() {
+  // The visualizer's own key "x" switches its rubber-band selection; the key events go straight
+  // to the interactor, whatever window has the keyboard.
+  vtkRenderWindowInteractor* iren = d_->interactor;
+  iren->SetKeyEventInformation(0, 0, 'x', 1, "x");
+  iren->InvokeEvent(vtkCommand::KeyPressEvent);
+  iren->InvokeEvent(vtkCommand::CharEvent);
+  iren->InvokeEvent(vtkCommand::KeyReleaseEvent);
+}
+
+void PointCloudView::refreshInfoText() {
+  vtkRenderer* renderer = d_->window->GetRenderers()->GetFirstRenderer();
+  if (!renderer) return;
+  // The world-point picker reads the depth buffer of the last frame at the last mouse position.
+  // It becomes the interactor's picker; the rubber-band selection brings its own area picker.
+  if (d_->interactor->GetPicker() != d_->picker.Get()) d_->interactor->SetPicker(d_->picker);
+  const int* pos = d_->interactor->GetEventPosition();
+  d_->picker->Pick(pos[0], pos[1], 0, renderer);
+  double world[3];
+  d_->picker->GetPickPosition(world);
+  d_->infoText = infoText(world[0], world[1], world[2]);
+  const std::string text = d_->infoText.toStdString();
+  if (!d_->viewer->contains(kInfoTextId)) {
+    d_->viewer->addText(text, kInfoTextX, kInfoTextY, kInfoTextFontSize, 0.0, 0.0, 1.0,
+                        kInfoTextId);
+  }
+  d_->viewer->updateText(text, kInfoTextX, kInfoTextY, kInfoTextFontSize, 0.0, 0.0, 1.0,
+                         kInfoTextId);
+}
+
+QString PointCloudView::infoText(double x, double y, double z) {
+  const double distance = std::sqrt(x * x + y * y + z * z);
+  return QStringLiteral("Distance:") + QString::number(distance, 'f', 6) +
+         QStringLiteral("    Azimuth:") + QString::number(pickedAzimuth(x, y), 'f', 6);
+}
+
+double PointCloudView::pickedAzimuth(double x, double y) {
+  const double r = std::sqrt(x * x + y * y);
+  // Angle from the x axis in degrees, 0..90; a pick exactly on the axis of rotation counts as 0.
+  const double p = r > 0.0 ? std::asin(std::min(1.0, std::fabs(y) / r)) * 57.2957795 : 0.0;
+  // The device's azimuth grows clockwise seen from above (y = -d sin A).
+  if (x < 0 && y > 0) return 180.0 + p;
+  if (x < 0 && y < 0) return 180.0 - p;
+  if (x > 0 && y < 0) return p;
+  if (x >= 0 && y >= 0) return 360.0 - p;
+  return p;  // x < 0 on the x axis, or x = 0 with y < 0
+}
+
+std::vector<DrawnPoint> PointCloudView::realTimePointsAt(const std::vector<int>& indices) const {
+  std::vector<DrawnPoint> points;
+  points.reserve(indices.size());
+  const auto& cloud = d_->realTime->points;
+  for (int i : indices) {
+    if (i < 0 || size_t(i) >= cloud.size()) continue;
+    const pcl::PointXYZRGB& p = cloud[size_t(i)];
+    points.push_back(DrawnPoint{p.x, p.y, p.z, p.r, p.g, p.b});
+  }
+  return points;
+}
+
+QString PointCloudView::lastInfoText() const { return d_->infoText; }
+
+int PointCloudView::shapeCount() const { return int(d_->viewer->getShapeActorMap()->size()); }
+
+bool PointCloudView::hasShape(const std::string& id) const {
+  // Shapes and coordinate systems ("coordinate") share the id space of the view.
+  const auto& shapes = *d_->viewer->getShapeActorMap();
+  if (shapes.find(id) != shapes.end()) return true;
+  return !hasCloud(id) && d_->viewer->contains(id);
+}
+
+bool PointCloudView::hasCloud(const std::string& id) const {
+  const auto& clouds = *d_->viewer->getCloudActorMap();
+  return clouds.find(id) != clouds.end();
+}
+
+}  // namespace tovik

@@ -1,0 +1,78 @@
+// The 3D view: a PCL visualizer drawn into the form's VTK widget `screen`, with the two clouds of
+// the current revolution, the camera presets, the coordinate axes, the measuring grid, the
+// orientation marker, the point-size keys, the rubber-band area selection and the info text.
+// PCL and VTK headers stay in the .cpp.
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/revolution_pass.h"
+
+class QVTKOpenGLNativeWidget;
+
+namespace tovik {
+
+class PointCloudView : public QObject {
+  Q_OBJECT
+
+ public:
+  // Builds the visualizer named "viewer" into screen (no interactor of its own), switches
+  // multisampling off, adds the orientation-marker axes and registers the area-picking and
+  // keyboard callbacks.
+  explicit PointCloudView(QVTKOpenGLNativeWidget* screen, QObject* parent = nullptr);
+  ~PointCloudView() override;
+
+  // Replaces "clicked_points" (fixed colour 0, 0, 255, point size 5) and "realTime_points"
+  // (each point's own colour, point size pointSize). Does not render.
+  void setClouds(const std::vector<DrawnPoint>& realTime, const std::vector<DrawnPoint>& clicked,
+                 int pointSize);
+  // Shows points as "clicked_points" (the area selection result), blue, size 5.
+  void setClickedCloud(const std::vector<DrawnPoint>& points);
+  // Renders the scene now.
+  void render();
+
+  void setCameraPreset(int index);  // 0 "Front", 1 "Top", 2 "Left"
+  void resetCamera();
+  // Adds or removes the coordinate system "coordinate" (scale 0.5); returns whether it is shown.
+  bool toggleAxes(bool shown);
+  // Draws the measuring grid (41 + 41 lines, 20 x 36 circle segments) or removes all shapes.
+  void drawGrid();
+  void removeAllShapes();
+  // Removes every cloud and shape, resets the camera.
+  void clearAll();
+
+  // Switches the visualizer's rubber-band selection mode on or off through the interactor's own
+  // key events (the visualizer's "x" key).
+  void toggleAreaSelectionMode();
+  // Refreshes the info text "Distance:...    Azimuth:..." (id "0") from the point under the
+  // last mouse position.
+  void refreshInfoText();
+  // The info text for a picked world position (six digits after the point).
+  static QString infoText(double x, double y, double z);
+  static double pickedAzimuth(double x, double y);
+
+  // The points of the last setClouds' realTime list at the given indices.
+  std::vector<DrawnPoint> realTimePointsAt(const std::vector<int>& indices) const;
+  // The number of shapes in the view (for tests) and whether a shape id exists.
+  int shapeCount() const;
+  bool hasShape(const std::string& id) const;
+  bool hasCloud(const std::string& id) const;
+  // The text shown by the last refreshInfoText() (empty before the first).
+  QString lastInfoText() const;
+
+ signals:
+  // The area-picking callback fired with these indices into the realTime cloud.
+  void areaPicked(std::vector<int> indices);
+  // Key "+" (delta +1) or "-" (delta -1) pressed in the view.
+  void pointSizeKey(int delta);
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> d_;
+};
+
+}  // namespace tovik
