@@ -1,5 +1,5 @@
 # Two commands do everything on a fresh Debian 12 machine:
-#   make run    installs what is missing, builds, and starts the simulated lidar with the read-out
+#   make run    installs what is missing, builds, and starts the viewer fed by the simulated lidar
 #   make test   installs what is missing, builds, and runs every test (also under ASan/UBSan) and
 #               every fuzz target for a bounded time
 BUILD ?= build
@@ -8,7 +8,7 @@ FUZZ_SECONDS ?= 60
 CMAKE_FLAGS ?=
 WERROR := $(if $(CI),-DTOVIK_WERROR=ON,)
 
-.PHONY: all deps build run test unit sanitize fuzz fuzz-build bench format-check tidy clean
+.PHONY: all deps build run monitor screenshot test unit sanitize fuzz fuzz-build bench format-check tidy clean
 
 all: build
 
@@ -21,6 +21,13 @@ build: deps
 
 run: build
 	scripts/run-demo.sh $(BUILD)
+
+monitor: build
+	scripts/run-monitor.sh $(BUILD)
+
+# A screenshot of the viewer fed by the simulator (docs/screenshot.png).
+screenshot: build
+	scripts/run-demo.sh $(BUILD) --screenshot docs/screenshot.png --after 6
 
 unit: build
 	cd $(BUILD) && ctest --output-on-failure -j$(JOBS)

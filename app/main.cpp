@@ -11,9 +11,11 @@
 #include <cstdio>
 #include <memory>
 
+#include "acquisition/memory_tuning.h"
 #include "app/manwindow.h"
 
 int main(int argc, char* argv[]) {
+  tovik::tuneAllocatorForStreaming();
   // VTK's surface format must be the default before the application exists. Multisampling
   // costs about three times the draw time and gains nothing for points.
   QSurfaceFormat format = QVTKOpenGLNativeWidget::defaultFormat();
@@ -36,7 +38,11 @@ int main(int argc, char* argv[]) {
   const QCommandLineOption afterOption(
       QStringLiteral("after"), QStringLiteral("Seconds to wait before the screenshot (default 5)."),
       QStringLiteral("seconds"), QStringLiteral("5"));
-  parser.addOptions({connectOption, screenshotOption, afterOption});
+  const QCommandLineOption perfLogOption(
+      QStringLiteral("perf-log"),
+      QStringLiteral("Append revolution and redraw figures to <file> once a second."),
+      QStringLiteral("file"));
+  parser.addOptions({connectOption, screenshotOption, afterOption, perfLogOption});
   parser.process(app);
 
   bool afterValid = false;
@@ -58,6 +64,11 @@ int main(int argc, char* argv[]) {
   if (const QScreen* screen = window->screen()) window->resize(screen->availableGeometry().size());
   window->show();
   window->setAttribute(Qt::WA_QuitOnClose);
+  if (parser.isSet(perfLogOption) && !window->setPerfLog(parser.value(perfLogOption))) {
+    std::fprintf(stderr, "tovik16-viewer: cannot write the log %s\n",
+                 qPrintable(parser.value(perfLogOption)));
+    return 2;
+  }
 
   if (parser.isSet(connectOption)) {
     auto* connectButton = window->findChild<QToolButton*>(QStringLiteral("toolButton_Lidar"));

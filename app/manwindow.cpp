@@ -142,6 +142,7 @@ manwindow::manwindow(QWidget* parent) : QMainWindow(parent), ui_(new Ui::manwind
   statusTimer_.setInterval(kStatusIntervalMs);
   connect(&statusTimer_, &QTimer::timeout, this, &manwindow::refreshStatus);
   statusTimer_.start();
+  perfClock_.start();
   refreshStatus();
   // The point table is wide: give the dock a useful share of the window at start.
   const int screenWidth = screen() != nullptr ? screen()->availableGeometry().width() : 1280;
@@ -451,9 +452,36 @@ void manwindow::refreshStatus() {
   }
   const double elapsedS = healthClock_.isValid() ? healthClock_.restart() / 1000.0 : 0.0;
   if (!healthClock_.isValid()) healthClock_.start();
+  writePerfLine(counters.revolutions);
   if (source == nullptr) {
     healthLabel_->setText(tovik::HealthReadout::idleText(getSet_->stats().accepted));
     return;
   }
   healthLabel_->setText(health_.sample(counters, elapsedS));
+}
+
+bool manwindow::setPerfLog(const QString& path) {
+  auto file = std::make_unique<QFile>(path);
+  if (!file->open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) return false;
+  file->write("# seconds received passed drawn pass_ms redraw_ms max_wait_ms\n");
+  file->flush();
+  perfLog_ = std::move(file);
+  return true;
+}
+
+void manwindow::writePerfLine(uint64_t receivedRevolutions) {
+  if (perfLog_) {
+    const auto mean = [](int64_t ns, uint64_t n) { return n ? double(ns) / double(n) / 1e6 : 0.0; };
+    const QString line = QStringLiteral("%1 %2 %3 %4 %5 %6 %7\n")
+                             .arg(double(perfClock_.elapsed()) / 1000.0, 0, 'f', 1)
+                             .arg(receivedRevolutions)
+                             .arg(revolutionsPassed_)
+                             .arg(framesDrawn_)
+                             .arg(mean(perf_.passNs, perf_.passes), 0, 'f', 2)
+                             .arg(mean(perf_.redrawNs, perf_.redraws), 0, 'f', 2)
+                             .arg(double(perf_.maxWaitNs) / 1e6, 0, 'f', 1);
+    perfLog_->write(line.toUtf8());
+    perfLog_->flush();
+  }
+  perf_ = PerfWindow();
 }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QList>
 #include <QMainWindow>
 #include <QString>
@@ -50,6 +51,12 @@ class manwindow : public QMainWindow {
   explicit manwindow(QWidget* parent = nullptr);
   // Stops the threads and waits for them, then releases the windows.
   ~manwindow() override;
+
+  // Appends one line a second to path: seconds since start, revolutions emitted by the running
+  // receiver, revolutions passed and frames drawn (both cumulative), the mean revolution pass and
+  // redraw times in ms over that second, and the longest wait of a revolution for its redraw.
+  // For the soak benchmark; false when the file cannot be opened.
+  bool setPerfLog(const QString& path);
 
  signals:
   // Echo code 0, 1 or 2 for the decoders.
@@ -199,6 +206,18 @@ class manwindow : public QMainWindow {
   uint64_t revolutionsPassed_ = 0;
   uint64_t framesDrawn_ = 0;
   size_t drawnPointCount_ = 0;
+
+  // Timings of the soak benchmark's log (setPerfLog), reset every second.
+  struct PerfWindow {
+    int64_t passNs = 0, redrawNs = 0, maxWaitNs = 0;
+    uint64_t passes = 0, redraws = 0;
+  };
+  PerfWindow perf_;
+  QElapsedTimer perfClock_;
+  // When the revolution waiting to be drawn arrived (perfClock_ time).
+  int64_t newestArrivalNs_ = 0;
+  std::unique_ptr<QFile> perfLog_;
+  void writePerfLine(uint64_t receivedRevolutions);
 
   // Status bar: the link state and the receiver health, refreshed once a second.
   QLabel* linkLabel_ = nullptr;

@@ -57,6 +57,7 @@ void manwindow::CalculateCoordinates(LidarData lidardata) {
 
   // Every revolution is placed and reaches the table and the frame counter; only the newest
   // one is drawn.
+  const int64_t passStart = perfClock_.nsecsElapsed();
   pass_.clear();
   tovik::runRevolutionPass(lastScan_, passSettings(), &pass_);
   ++revolutionsPassed_;
@@ -83,6 +84,10 @@ void manwindow::CalculateCoordinates(LidarData lidardata) {
     if (stepBackward_) ui_->Spbox_Frame->setValue(--frameIndex_);
     if (stepForward_) ui_->Spbox_Frame->setValue(++frameIndex_);
   }
+  const int64_t passEnd = perfClock_.nsecsElapsed();
+  perf_.passNs += passEnd - passStart;
+  ++perf_.passes;
+  if (!redrawPending_) newestArrivalNs_ = passStart;
   scheduleRedraw();
 }
 
@@ -101,6 +106,7 @@ void manwindow::cancelPendingRedraw() {
 void manwindow::drawNewestRevolution() {
   if (!redrawPending_) return;
   redrawPending_ = false;
+  const int64_t drawStart = perfClock_.nsecsElapsed();
   viewer_->setClouds(realTimeCloud_, clickedCloud_, pointSize_);
   drawnPointCount_ = realTimeCloud_.size() + clickedCloud_.size();
   if (cameraFitsPending_ > 0 && drawnPointCount_ > 0) {
@@ -116,6 +122,10 @@ void manwindow::drawNewestRevolution() {
   if (infoTextEnabled_ && ui_->screen->isVisible()) viewer_->refreshInfoText();
   viewer_->render();
   ++framesDrawn_;
+  const int64_t drawEnd = perfClock_.nsecsElapsed();
+  perf_.redrawNs += drawEnd - drawStart;
+  ++perf_.redraws;
+  perf_.maxWaitNs = std::max(perf_.maxWaitNs, drawEnd - newestArrivalNs_);
 }
 
 // --- View tools ------------------------------------------------------------------------------
