@@ -1,26 +1,77 @@
-// Offline playback engine: decodes the point data packets of a loaded capture and emits every
-// revolution. This version plays the packet table forward once at the normal pace (110 ms after
-// each revolution); direction, speed and single steps are not in it yet.
+// Offline playback engine: walks the point data packets of a loaded capture forward or backward,
+// decodes them like a live receiver (without carry-over between frames) and emits every
+// revolution, paced by the selected speed, with pause and single-frame stepping.
+//
+// The window steers a running engine through the three process-wide values below and the gate
+// playGate; the engine reads the values at the next packet or frame.
 #pragma once
 
-#include <QMutex>
 #include <QString>
 #include <QThread>
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <functional>
+#include <mutex>
 
 #include "acquisition/lidar_data.h"
+
+// +1 plays forward, -1 backward: the step added to the packet index after every packet. The
+// engine sets it back to +1 when backward play reaches the first packet.
+extern std::atomic<int> playDirection;
+// 0 normal, 1 twice, 2 three times, 3 half, 4 quarter speed: selects the pause after each frame.
+extern std::atomic<int> playSpeed;
+// 1 asks the engine to close playGate after the next emitted frame (single step); the engine
+// sets it back to 0 when it does.
+extern std::atomic<int> stepPending;
+
+namespace tovik {
+
+// Milliseconds the engine rests after each emitted frame for a playSpeed value: 110, 80, 50,
+// 130 for 0..3 and 150 for any other value.
+int framePauseMs(int speed);
+
+// The pause gate between the window and the engine, with binary-semaphore semantics: any thread
+// may open it, whichever thread closed it. The engine holds it while it processes a packet, so
+// close() from the window returns only once the engine is between two packets; closing a gate
+// that is already closed (after a single step, or a second pause) returns at once.
+class PlayGate {
+ public:
+  // Window side: pause. Waits while the engine is inside a packet.
+  void close();
+  // Any thread: resume or step.
+  void open();
+  bool isClosed() const;
+
+  // Engine side. enter() waits while the gate is closed and marks a packet in progress; it
+  // returns false without entering when stop becomes true. leave() ends the packet.
+  bool enter(const std::atomic<bool>& stop);
+  void leave();
+  // Engine side, inside a packet: closes the gate after a stepped frame and waits until someone
+  // opens it (or stop becomes true); the packet stays in progress afterwards.
+  void holdAfterStep(const std::atomic<bool>& stop);
+  // Wakes every waiter so that it re-reads its stop flag.
+  void wake();
+
+ private:
+  mutable std::mutex mutex_;
+  std::condition_variable changed_;
+  bool closed_ = false;
+  bool busy_ = false;  // the engine is processing a packet
+};
+
+}  // namespace tovik
 
 class ReadLiveOffData : public QThread {
   Q_OBJECT
 
  public:
   explicit ReadLiveOffData(QObject* parent = nullptr);
-  // Ends a running play after the current packet and waits for it.
+  // Ends a running play promptly (also while paused) and waits for it.
   ~ReadLiveOffData() override;
 
-  // The GUI holds it to pause; the engine takes it around every packet.
-  QMutex playGate;
+  // Closed by the window to pause; the engine passes it once per packet.
+  tovik::PlayGate playGate;
   // "Tovik16-1" plays single-return packets, "Tovik16-2" dual-return packets; any other text
   // skips every packet. Read when a run starts.
   QString sensorType;
@@ -28,11 +79,23 @@ class ReadLiveOffData : public QThread {
   // count pointers to kPacketSize-byte packet images, owned by the caller, which keeps them
   // valid and unchanged while the engine runs. Call only while the engine is not running.
   void setPackets(const uint8_t* const* list, uint32_t count);
+  uint32_t packetCount() const { return packetCount_; }
   int echoCode() const { return echoCode_.load(std::memory_order_relaxed); }
+
+  // Ends the run within one packet or one pause, also while it waits at the gate, and returns
+  // once the run has ended; the gate is open again afterwards. Call from the thread that starts
+  // the engine, never from the engine's own signals.
+  void requestStop();
+
+  // How the engine rests after a frame; the default sleeps ms milliseconds and wakes early for
+  // requestStop(). Tests record the pauses instead. Set only while the engine is not running.
+  using SleepFunction = std::function<void(int ms)>;
+  void setSleepFunction(SleepFunction sleep);
 
  signals:
   void SendData(LidarData lidardata);
-  // true when the last packet has been played.
+  // true when playback reached the last packet going forward or the first going backward;
+  // emitted at most once per run.
   void SendBool(bool Finsh);
 
  public slots:
@@ -43,11 +106,13 @@ class ReadLiveOffData : public QThread {
   void run() override;
 
  private:
-  // Sleeps ms milliseconds unless a stop is requested meanwhile.
-  void pause(int ms);
+  void restFor(int ms);
 
   const uint8_t* const* packetList_ = nullptr;
   uint32_t packetCount_ = 0;
   std::atomic<int> echoCode_{0};
   std::atomic<bool> stopRequested_{false};
+  SleepFunction sleep_;
+  std::mutex restMutex_;
+  std::condition_variable restWake_;
 };

@@ -42,7 +42,11 @@ int main(int argc, char* argv[]) {
       QStringLiteral("perf-log"),
       QStringLiteral("Append revolution and redraw figures to <file> once a second."),
       QStringLiteral("file"));
-  parser.addOptions({connectOption, screenshotOption, afterOption, perfLogOption});
+  const QCommandLineOption openOption(
+      QStringLiteral("open"),
+      QStringLiteral("Load the capture <file> into the Offline tab once the window is shown."),
+      QStringLiteral("file"));
+  parser.addOptions({connectOption, screenshotOption, afterOption, perfLogOption, openOption});
   parser.process(app);
 
   bool afterValid = false;
@@ -70,6 +74,10 @@ int main(int argc, char* argv[]) {
     return 2;
   }
 
+  if (parser.isSet(openOption)) {
+    const QString capture = parser.value(openOption);
+    QTimer::singleShot(0, window.get(), [&window, capture] { window->openCapture(capture); });
+  }
   if (parser.isSet(connectOption)) {
     auto* connectButton = window->findChild<QToolButton*>(QStringLiteral("toolButton_Lidar"));
     if (connectButton != nullptr) QTimer::singleShot(0, connectButton, &QToolButton::click);

@@ -20,6 +20,7 @@
 #include "acquisition/geometry.h"
 #include "app/point_cloud_view.h"
 #include "app/point_table.h"
+#include "app/record_controller.h"
 #include "device/GetSet.h"
 #include "device/InetactionSetupWidget.h"
 #include "device/device_modes.h"
@@ -121,6 +122,7 @@ manwindow::manwindow(QWidget* parent) : QMainWindow(parent), ui_(new Ui::manwind
 
   // 8.
   connectButtons();
+  createRecordController();
 
   // 9.
   for (int i = 0; i < 16; ++i) channelNumber_[size_t(i)] = i;
@@ -252,8 +254,12 @@ void manwindow::connectButtons() {
   connect(ui_->tolbtn_LidarDataList, &QToolButton::clicked, this, &manwindow::onToggleDataDock);
   connect(ui_->toolButton_SavePcapData, &QToolButton::clicked, this, &manwindow::onRecord);
   connect(ui_->toolButton_Open, &QToolButton::clicked, this, &manwindow::onOpenCapture);
-  // Play, GoToStart, SeekForward, SeekBackward and GoToEnd are enabled only by a loaded capture;
-  // they are connected together with opening captures.
+  // Enabled only by a loaded capture.
+  connect(ui_->toolButton_Play, &QToolButton::clicked, this, &manwindow::onPlay);
+  connect(ui_->toolButton_SeekForward, &QToolButton::clicked, this, &manwindow::onSeekForward);
+  connect(ui_->toolButton_SeekBackward, &QToolButton::clicked, this, &manwindow::onSeekBackward);
+  connect(ui_->toolButton_GoToStart, &QToolButton::clicked, this, &manwindow::onGoToStart);
+  connect(ui_->toolButton_GoToEnd, &QToolButton::clicked, this, &manwindow::onGoToEnd);
   connect(ui_->Spbox_Frame, QOverload<int>::of(&QSpinBox::valueChanged), ui_->Slider_Frame,
           &QSlider::setValue);
   connect(ui_->Slider_Frame, &QSlider::valueChanged, ui_->Spbox_Frame, &QSpinBox::setValue);

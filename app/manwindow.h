@@ -12,10 +12,13 @@
 #include <QTimer>
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
+#include "acquisition/capture_file.h"
 #include "acquisition/lidar_data.h"
+#include "app/csv_export.h"
 #include "app/revolution_pass.h"
 #include "app/status_health.h"
 
@@ -42,6 +45,7 @@ struct SettingData;
 namespace tovik {
 class PointCloudView;
 class PointTable;
+class RecordController;
 }  // namespace tovik
 
 class manwindow : public QMainWindow {
@@ -57,6 +61,11 @@ class manwindow : public QMainWindow {
   // redraw times in ms over that second, and the longest wait of a revolution for its redraw.
   // For the soak benchmark; false when the file cannot be opened.
   bool setPerfLog(const QString& path);
+
+  // Loads a capture into the Offline tab as "Open" does after its file dialog. The capture
+  // loaded before stays (and keeps playing) when path cannot be opened or holds no point data;
+  // the operator is told why. False then.
+  bool openCapture(const QString& path);
 
  signals:
   // Echo code 0, 1 or 2 for the decoders.
@@ -101,10 +110,19 @@ class manwindow : public QMainWindow {
   void refreshStatus();
   // Capture files and recording; see app/manwindow_offline.cpp.
   void onOpenCapture();
+  // The playback buttons of the Offline tab; see app/manwindow_offline.cpp.
+  void onPlay();
+  void onSeekForward();
+  void onSeekBackward();
+  void onGoToStart();
+  void onGoToEnd();
+  // Record: see app/manwindow_record.cpp.
   void onRecord();
 
  private:
   friend class MainWindowTest;
+  friend class CsvExportTest;
+  friend class OfflineControlsTest;
 
   void createObjects();
   void connectButtons();
@@ -159,9 +177,15 @@ class manwindow : public QMainWindow {
   bool playbackFinished_ = false;
   int frameIndex_ = 0;
   int packetsPerFrame_ = 30;
-  std::vector<const uint8_t*> packetList_;
+  // The loaded capture; packetList points into its index, the payloads into its mapping.
+  std::unique_ptr<tovik::capture::CaptureFile> capture_;
+  const uint8_t* const* packetList_ = nullptr;
   uint32_t packetCount_ = 0;
   int packetFrameCount_ = 0;
+  // A sensor type was chosen for the loaded capture (SelectLidar may be closed without one).
+  bool sensorChosen_ = false;
+  // Puts both seek buttons back to normal speed.
+  void resetSeekButtons();
 
   int echoMode_ = 0;
   int degreeMode_ = 0;
@@ -176,6 +200,16 @@ class manwindow : public QMainWindow {
   float csvAngleMin_ = 0.0f;
   float csvAngleMax_ = 360.0f;
   QList<int> csvLines_;
+  // The file of the running export and its revolution counter; see app/manwindow_export.cpp.
+  tovik::CsvExport csvExport_;
+  // Asks for the CSV file name given the default one; empty means cancelled. Unset: Qt's own
+  // save-file dialog.
+  std::function<QString(const QString&)> csvFileNameProvider_;
+  tovik::csv::RowOptions csvRowOptions() const;
+  // The CSV pass of one revolution (lastScan) while csvSaving is set.
+  void writeCsvRevolution(const tovik::AngleTable& deviceAngles);
+  // Shows the end of an export in the status bar, or its failure in a message box.
+  void reportCsvOutcome(tovik::CsvExport::Outcome outcome);
 
   bool displayEnabled_ = true;
   // Degrees: azimuths strictly between the limit and 360 minus the limit are not drawn.
@@ -227,4 +261,9 @@ class manwindow : public QMainWindow {
   QElapsedTimer healthClock_;
   const QThread* healthSource_ = nullptr;
   tovik::HealthReadout health_;
+
+  // The Record button and the capture interface combo (app/record_controller.h). Declared last
+  // so that it is destroyed first: a running recording is closed while the form still exists.
+  std::unique_ptr<tovik::RecordController> recordController_;
+  void createRecordController();
 };

@@ -1,25 +1,316 @@
-// The main window's Offline tab, recording and CSV export. This release has the playback
-// engine's hand-over and end-of-file report; opening captures, the playback buttons, recording
-// and the CSV file are not in it yet and say so in the status bar.
+// The main window's Offline tab: loading a capture file into the packet table, and the playback
+// buttons that steer the playback engine (ReadLiveOffData) through playDirection, playSpeed,
+// stepPending and its gate.
+#include <QApplication>
+#include <QFile>
+#include <QFileDialog>
 #include <QIcon>
+#include <QMessageBox>
+#include <QProgressDialog>
+#include <cstdio>
+#include <initializer_list>
 
 #include "acquisition/ReadLiveOffData.h"
+#include "acquisition/SelectLidar.h"
+#include "acquisition/capture_file.h"
 #include "app/manwindow.h"
+#include "app/point_cloud_view.h"
 #include "ui_manwindow.h"
 
 namespace {
 
 constexpr int kNoticeMs = 4000;
+constexpr int kProgressSteps = 100;
+
+// Icons swapped at run time, relative to the working directory.
+constexpr char kPlayIcon[] = "./Resources/images/Play.png";
+constexpr char kPauseIcon[] = "./Resources/images/Pause.png";
+constexpr char kSeekForwardIcon[] = "./Resources/images/Seekforward.png";
+constexpr char kSeekBackwardIcon[] = "./Resources/images/Seekbackward.png";
+constexpr char kBusyIcon[] = "./Resources/image/corvane.png";
+
+void setIcon(QAbstractButton* button, const char* file) {
+  button->setIcon(QIcon(QString::fromLatin1(file)));
+}
+
+// One row of a seek button's speed cycle.
+struct SpeedStep {
+  const char* icon;
+  int nextStep;
+  int speed;
+};
+
+// Indexed by the current step 1..5.
+constexpr SpeedStep kForwardCycle[] = {
+    {"./Resources/images/Seekforward_2x.png", 2, 1},
+    {"./Resources/images/Seekforward_3x.png", 3, 2},
+    {"./Resources/images/Seekforward_0.5x.png", 4, 3},
+    {"./Resources/images/Seekforward_0.25x.png", 5, 4},
+    {kSeekForwardIcon, 1, 0},
+};
+constexpr SpeedStep kBackwardCycle[] = {
+    {kSeekBackwardIcon, 2, 0},
+    {"./Resources/images/Seekbackward_2x.png", 3, 1},
+    {"./Resources/images/Seekbackward_3x.png", 4, 2},
+    {"./Resources/images/Seekbackward_0.5x.png", 5, 3},
+    {"./Resources/images/Seekbackward_0.25x.png", 1, 4},
+};
+
+const SpeedStep& cycleRow(const SpeedStep (&cycle)[5], int step) {
+  return cycle[(step >= 1 && step <= 5 ? step : 1) - 1];
+}
 
 }  // namespace
 
+// --- Loading -------------------------------------------------------------------------------
+
+void manwindow::onOpenCapture() {
+  captureFileName_ =
+      QFileDialog::getOpenFileName(this, QStringLiteral("WireSharkCaptureFile"), QString(),
+                                   QStringLiteral("Supported Files (*.pcap *.pcapng)"), nullptr,
+                                   QFileDialog::DontUseNativeDialog);
+  QApplication::processEvents();
+  if (captureFileName_.isEmpty()) return;
+  openCapture(captureFileName_);
+}
+
+bool manwindow::openCapture(const QString& path) {
+  auto next = std::make_unique<tovik::capture::CaptureFile>();
+  bool opened = false;
+  {
+    QProgressDialog progress(tr("Opening file..."), QString(), 0, kProgressSteps, this);
+    progress.setWindowTitle(QStringLiteral("Please wait a moment"));
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setFixedWidth(200);
+    progress.setMinimumDuration(5);
+    progress.setWindowIcon(QIcon(QString::fromLatin1(kBusyIcon)));
+    progress.setValue(0);
+    const QByteArray name = QFile::encodeName(path);
+    opened = next->open(std::string(name.constData(), size_t(name.size())),
+                        [&progress](size_t done, size_t total) {
+                          if (total > 0) progress.setValue(int(done * kProgressSteps / total));
+                        });
+  }
+  if (!opened) {
+    std::printf("%s\n", next->errorString().c_str());
+    std::fflush(stdout);
+    QMessageBox::warning(
+        this, QStringLiteral("error"),
+        tr("Cannot open %1:\n%2").arg(path, QString::fromStdString(next->errorString())));
+    return false;
+  }
+  if (next->pointCount() == 0) {
+    QMessageBox::warning(this, QStringLiteral("Tips"),
+                         tr("The file %1 holds no point data.").arg(path));
+    return false;
+  }
+
+  // The engine reads the old table until it has stopped; only then is the old capture freed.
+  readLiveOffData_->requestStop();
+  if (playCount_ > 1) {
+    cancelPendingRedraw();
+    viewer_->clearAll();
+    cameraFitsPending_ = kCameraFits;
+  }
+  playCount_ = 1;
+  sensorChosen_ = false;
+  capture_.swap(next);
+  packetList_ = capture_->index().pointPackets.data();
+  packetCount_ = uint32_t(capture_->pointCount());
+  readLiveOffData_->setPackets(packetList_, packetCount_);
+  next.reset();
+
+  setIcon(ui_->toolButton_Play, kPlayIcon);
+  paused_ = true;
+  playing_ = false;
+  frameIndex_ = 0;
+
+  packetsPerFrame_ = tovik::capture::estimatePacketsPerFrame(capture_->index().pointPackets);
+  for (QWidget* w : std::initializer_list<QWidget*>{
+           ui_->toolButton_Play, ui_->toolButton_GoToEnd, ui_->toolButton_GoToStart,
+           ui_->toolButton_SeekBackward, ui_->toolButton_SeekForward, ui_->Spbox_Frame})
+    w->setEnabled(true);
+  resetTable(true);
+
+  packetFrameCount_ = tovik::capture::frameCountFor(packetCount_, packetsPerFrame_);
+  ui_->Spbox_Frame->setRange(0, packetFrameCount_);
+  ui_->Slider_Frame->setRange(0, packetFrameCount_);
+  ui_->Spbox_Frame->setValue(frameIndex_);
+  ui_->Slider_Frame->setEnabled(true);
+  // Loaded from the command line the Offline tab may not be the one shown.
+  for (int i = 0; i < ui_->tabWidget->count(); ++i)
+    if (ui_->tabWidget->widget(i)->isAncestorOf(ui_->toolButton_Play))
+      ui_->tabWidget->setCurrentIndex(i);
+  ui_->statusBar->showMessage(tr("%1: %2 point packets, about %3 revolutions")
+                                  .arg(path)
+                                  .arg(packetCount_)
+                                  .arg(packetFrameCount_),
+                              kNoticeMs);
+  return true;
+}
+
+// --- Playback buttons ------------------------------------------------------------------------
+
+void manwindow::resetSeekButtons() {
+  setIcon(ui_->toolButton_SeekForward, kSeekForwardIcon);
+  forwardSpeedStep_ = 1;
+  setIcon(ui_->toolButton_SeekBackward, kSeekBackwardIcon);
+  backwardSpeedStep_ = 1;
+  playSpeed = 0;
+}
+
+void manwindow::onPlay() {
+  resetSeekButtons();
+  ui_->toolButton_Open->setEnabled(false);
+  if (paused_) {
+    setIcon(ui_->toolButton_Play, kPauseIcon);
+    paused_ = false;
+    playing_ = true;
+    stepForward_ = true;
+    stepBackward_ = false;
+    stepPending = 0;
+    playDirection = 1;
+    if (playCount_ == 1 || !sensorChosen_) {
+      // The engine is started by ReceiveSensor once a sensor type is chosen.
+      selectLidar_->show();
+      forwardSpeedStep_ = 1;
+    } else if (!readLiveOffData_->isRunning()) {
+      readLiveOffData_->playGate.open();
+      readLiveOffData_->start(QThread::InheritPriority);
+      playbackFinished_ = false;
+    } else {
+      readLiveOffData_->playGate.open();
+      if (playbackFinished_) {
+        frameIndex_ = 0;
+        ui_->Spbox_Frame->setValue(frameIndex_);
+      }
+    }
+    ++playCount_;
+    ui_->toolButton_GoToEnd->setEnabled(false);
+    ui_->toolButton_GoToStart->setEnabled(false);
+  } else {
+    setIcon(ui_->toolButton_Play, kPlayIcon);
+    paused_ = true;
+    stepForward_ = true;
+    if (playCount_ > 1) {
+      if (playbackFinished_) {
+        frameIndex_ = 0;
+        ui_->Spbox_Frame->setValue(frameIndex_);
+        playbackFinished_ = false;
+        forwardSpeedStep_ = 1;
+        playSpeed = 0;
+        setIcon(ui_->toolButton_SeekForward, kSeekForwardIcon);
+      } else {
+        // Returns once the engine is between two packets.
+        readLiveOffData_->playGate.close();
+      }
+    }
+    ui_->toolButton_GoToEnd->setEnabled(true);
+    ui_->toolButton_GoToStart->setEnabled(true);
+  }
+}
+
 void manwindow::ReceiveSensor(QString str) {
+  readLiveOffData_->requestStop();
   readLiveOffData_->sensorType = QString::fromLatin1(
       str == QLatin1String(tovik::kSensorSingleOffline) ? tovik::kSensorSingleOffline
                                                         : tovik::kSensorDualOffline);
-  readLiveOffData_->setPackets(packetList_.data(), packetCount_);
+  readLiveOffData_->setPackets(packetList_, packetCount_);
+  readLiveOffData_->playGate.open();
   readLiveOffData_->start(QThread::InheritPriority);
   playbackFinished_ = false;
+  sensorChosen_ = true;
+}
+
+void manwindow::onSeekForward() {
+  if (!forwardMode_) {
+    setIcon(ui_->toolButton_SeekBackward, kSeekBackwardIcon);
+    forwardSpeedStep_ = 5;  // the cycle restarts at normal speed
+  }
+  forwardMode_ = true;
+  stepForward_ = true;
+  if (playbackFinished_) {
+    setIcon(ui_->toolButton_SeekForward, kSeekForwardIcon);
+    forwardSpeedStep_ = 1;
+    playSpeed = 0;
+    return;
+  }
+  if (paused_) {
+    setIcon(ui_->toolButton_SeekForward, kSeekForwardIcon);
+    forwardSpeedStep_ = 1;
+    stepBackward_ = false;
+    playDirection = 1;
+    playSpeed = 0;
+    return;
+  }
+  const SpeedStep& row = cycleRow(kForwardCycle, forwardSpeedStep_);
+  setIcon(ui_->toolButton_SeekForward, row.icon);
+  forwardSpeedStep_ = row.nextStep;
+  playSpeed = row.speed;
+  stepBackward_ = false;
+  playDirection = 1;
+}
+
+void manwindow::onSeekBackward() {
+  if (forwardMode_) {
+    setIcon(ui_->toolButton_SeekForward, kSeekForwardIcon);
+    backwardSpeedStep_ = 1;
+    playDirection = -1;
+    stepForward_ = false;
+  }
+  forwardMode_ = false;
+  stepBackward_ = true;
+  if (frameIndex_ < 2 || playbackFinished_) {
+    setIcon(ui_->toolButton_SeekBackward, kSeekBackwardIcon);
+    backwardSpeedStep_ = 1;
+    playSpeed = 0;
+  }
+  if (paused_) {
+    setIcon(ui_->toolButton_SeekBackward, kSeekBackwardIcon);
+    backwardSpeedStep_ = 2;
+    playSpeed = 0;
+    playDirection = -1;
+    stepForward_ = false;
+    return;
+  }
+  const SpeedStep& row = cycleRow(kBackwardCycle, backwardSpeedStep_);
+  setIcon(ui_->toolButton_SeekBackward, row.icon);
+  backwardSpeedStep_ = row.nextStep;
+  playSpeed = row.speed;
+  playDirection = -1;
+  stepForward_ = false;
+}
+
+void manwindow::onGoToStart() {
+  if (frameIndex_ != 0 && !playbackFinished_) {
+    stepBackward_ = true;
+    if (paused_) {
+      setIcon(ui_->toolButton_SeekBackward, kSeekBackwardIcon);
+      backwardSpeedStep_ = 1;
+      playDirection = -1;
+      stepPending = 1;
+      stepForward_ = false;
+      readLiveOffData_->playGate.open();  // one revolution backward, then the engine waits
+    }
+  } else if (stepPending == 1) {
+    stepPending = 0;
+  }
+}
+
+void manwindow::onGoToEnd() {
+  if (frameIndex_ != 0 && !playbackFinished_) {
+    stepForward_ = true;
+    if (paused_) {
+      setIcon(ui_->toolButton_SeekForward, kSeekForwardIcon);
+      forwardSpeedStep_ = 1;
+      playDirection = 1;
+      stepPending = 1;
+      stepBackward_ = false;
+      readLiveOffData_->playGate.open();  // one revolution forward, then the engine waits
+    }
+  } else if (stepPending == 1) {
+    stepPending = 0;
+  }
 }
 
 void manwindow::FinshorStart(bool Finshone) {
@@ -27,39 +318,14 @@ void manwindow::FinshorStart(bool Finshone) {
     playbackFinished_ = true;
     frameIndex_ = 0;
     ui_->Spbox_Frame->setValue(frameIndex_);
+    playSpeed = 0;
     ui_->toolButton_Open->setEnabled(true);
-    ui_->toolButton_SeekForward->setIcon(
-        QIcon(QStringLiteral("./Resources/images/Seekforward.png")));
-    forwardSpeedStep_ = 1;
-    ui_->toolButton_SeekBackward->setIcon(
-        QIcon(QStringLiteral("./Resources/images/Seekbackward.png")));
-    backwardSpeedStep_ = 1;
+    resetSeekButtons();
   }
   stepForward_ = true;
   playing_ = false;
   paused_ = true;
-  ui_->toolButton_Play->setIcon(QIcon(QStringLiteral("./Resources/images/Play.png")));
+  setIcon(ui_->toolButton_Play, kPlayIcon);
   ui_->toolButton_GoToEnd->setEnabled(true);
   ui_->toolButton_GoToStart->setEnabled(true);
-}
-
-void manwindow::receiveSaveDataOption(bool isSave, int freams, float angleMin, float angleMax,
-                                      QList<int> lines) {
-  csvRequested_ = isSave;
-  csvFrames_ = freams;
-  csvAngleMin_ = angleMin;
-  csvAngleMax_ = angleMax;
-  csvLines_ = lines;
-  if (!isSave) return;
-  ui_->statusBar->showMessage(tr("CSV export is not available in this release."), kNoticeMs);
-}
-
-void manwindow::onOpenCapture() {
-  ui_->statusBar->showMessage(tr("Opening capture files is not available in this release."),
-                              kNoticeMs);
-}
-
-void manwindow::onRecord() {
-  ui_->toolButton_SavePcapData->setChecked(false);
-  ui_->statusBar->showMessage(tr("Recording is not available in this release."), kNoticeMs);
 }

@@ -59,7 +59,8 @@ void manwindow::CalculateCoordinates(LidarData lidardata) {
   // one is drawn.
   const int64_t passStart = perfClock_.nsecsElapsed();
   pass_.clear();
-  tovik::runRevolutionPass(lastScan_, passSettings(), &pass_);
+  const tovik::PassSettings settings = passSettings();
+  tovik::runRevolutionPass(lastScan_, settings, &pass_);
   ++revolutionsPassed_;
   if (pass_.mistakenChannel >= 0) emit sendAngleMistake(pass_.mistakenChannel);
 
@@ -67,6 +68,7 @@ void manwindow::CalculateCoordinates(LidarData lidardata) {
     // While a CSV export runs its rows take the place of drawing: both clouds stay empty.
     realTimeCloud_.clear();
     clickedCloud_.clear();
+    writeCsvRevolution(settings.deviceAngles);
   } else {
     if (selectionActive_) {
       table_->writeSelectionRows(pass_.inBox, selectedCount_,

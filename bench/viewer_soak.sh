@@ -50,13 +50,15 @@ tail -n 3 "$work/perf.log"
 awk -v d="$duration" 'NR > 1 && $1 > 5 {
     if (!n) { t0 = $1; r0 = $2; p0 = $3; f0 = $4 }
     n++; t1 = $1; r1 = $2; p1 = $3; f1 = $4; pass += $5; redraw += $6
-    if ($7 > wait) wait = $7 }
+    if ($7 > wait) wait = $7
+    if ($7 > 150) late++ }
   END {
     span = t1 - t0
     printf "received %.2f rev/s, passed %.2f rev/s, drawn %.2f frames/s\n",
       (r1 - r0) / span, (p1 - p0) / span, (f1 - f0) / span
     printf "mean pass %.2f ms, mean redraw %.2f ms, longest wait for a redraw %.1f ms\n",
       pass / n, redraw / n, wait
+    printf "seconds in which a revolution waited over 150 ms for its redraw: %d of %d\n", late, n
     printf "revolutions received %d, passed %d (all reach the table and counters: %s)\n",
       r1, p1, (r1 - p1 <= 2 ? "yes" : "no")
   }' "$work/perf.log"

@@ -5,7 +5,9 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDir>
 #include <QDockWidget>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -386,12 +388,20 @@ class MainWindowTest : public QObject {
     QVERIFY(child<QWidget>("toolButton_GoToEnd")->isEnabled());
     QVERIFY(child<QWidget>("toolButton_Open")->isEnabled());
 
+    // Cancel in the options window changes nothing; OK stores the request. Playback is paused
+    // here, so the stored revolution is written at once and the export is over.
     emit w_->saveDataOptions_->sendOptions(false, 3, 10.0f, 20.0f, QList<int>{1, 15});
+    QCOMPARE(w_->csvFrames_, 1);
+    const QString csvPath = QDir::temp().filePath(QStringLiteral("tovik16-wiring-test.csv"));
+    w_->csvFileNameProvider_ = [csvPath](const QString&) { return csvPath; };
+    emit w_->saveDataOptions_->sendOptions(true, 3, 10.0f, 20.0f, QList<int>{1, 15});
     QCOMPARE(w_->csvFrames_, 3);
     QCOMPARE(w_->csvAngleMin_, 10.0f);
     QCOMPARE(w_->csvAngleMax_, 20.0f);
     QCOMPARE(w_->csvLines_, (QList<int>{1, 15}));
-    QVERIFY(!w_->csvRequested_ && !w_->csvSaving_);
+    QVERIFY(!w_->csvSaving_);
+    QVERIFY(QFile::exists(csvPath));
+    QFile::remove(csvPath);
   }
 
   // The mode windows: SelectLidar -> ReceiveSensor, SetLidarModes -> receiveConfig,

@@ -1,0 +1,19 @@
+// The main window's Record button: the controller does the work, the window keeps its
+// recording flag in step with it.
+#include "app/manwindow.h"
+#include "app/record_controller.h"
+#include "ui_manwindow.h"
+
+void manwindow::createRecordController() {
+  recordController_ = std::make_unique<tovik::RecordController>(
+      ui_->toolButton_SavePcapData, ui_->comboBox_captureInterface, ui_->lineEdit_portNumber,
+      ui_->statusBar, this);
+  // Also follows a recording that ended on its own (a read error).
+  connect(recordController_.get(), &tovik::RecordController::recordingChanged, this,
+          [this](bool on) { recording_ = on; });
+}
+
+void manwindow::onRecord() {
+  recordController_->onRecordClicked();
+  recording_ = recordController_->isRecording();
+}

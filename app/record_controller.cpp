@@ -1,0 +1,212 @@
+#include "app/record_controller.h"
+
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QDir>
+#include <QEvent>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QStatusBar>
+
+#include "device/GetSet.h"
+
+namespace tovik {
+
+namespace {
+
+constexpr int kPollIntervalMs = 1000;
+constexpr int kNoticeMs = 10000;
+
+std::string readRouteTable() {
+  QFile f(QStringLiteral("/proc/net/route"));
+  if (!f.open(QIODevice::ReadOnly)) return {};
+  return f.readAll().toStdString();
+}
+
+// The lidar's own address as its last device information packet reports it (bytes 10-13).
+std::string lastReportedLidarAddress() {
+  const DevicePacketBytes packet = lastDevicePacket();
+  if (packet[10] == 0 && packet[11] == 0 && packet[12] == 0 && packet[13] == 0) return {};
+  return std::to_string(packet[10]) + "." + std::to_string(packet[11]) + "." +
+         std::to_string(packet[12]) + "." + std::to_string(packet[13]);
+}
+
+QString askForFileName(QWidget* parent, const QString& defaultName) {
+  return QFileDialog::getSaveFileName(parent, QStringLiteral("Save PCAP"), defaultName,
+                                      QStringLiteral("WireSharkCaptureFile (*.pcap)"), nullptr,
+                                      QFileDialog::DontUseNativeDialog);
+}
+
+}  // namespace
+
+RecordController::RecordController(QAbstractButton* recordButton, QComboBox* interfaceCombo,
+                                   QLineEdit* portField, QStatusBar* statusBar,
+                                   QWidget* dialogParent)
+    : button_(recordButton),
+      combo_(interfaceCombo),
+      portField_(portField),
+      statusBar_(statusBar),
+      dialogParent_(dialogParent),
+      fileNameProvider_(askForFileName),
+      addressProvider_(lastReportedLidarAddress),
+      routeTableReader_(readRouteTable) {
+  button_->setCheckable(true);
+  combo_->installEventFilter(this);
+  connect(combo_, QOverload<int>::of(&QComboBox::activated), this,
+          [this] { operatorChose_ = true; });
+  pollTimer_.setInterval(kPollIntervalMs);
+  connect(&pollTimer_, &QTimer::timeout, this, &RecordController::onPoll);
+  refreshInterfaces();
+}
+
+RecordController::~RecordController() {
+  combo_->removeEventFilter(this);
+  recorder_.stop();
+}
+
+QString RecordController::defaultFileName(const QDateTime& localTime) {
+  return localTime.toString(QStringLiteral("yyyy-MM-dd-hh-mm")) + QStringLiteral(".pcap");
+}
+
+QString RecordController::interfaceLabel(const capture::CaptureInterface& i) const {
+  QString label = QString::fromStdString(i.name);
+  if (!i.description.empty())
+    label += QStringLiteral(" (") + QString::fromStdString(i.description) + QLatin1Char(')');
+  return label;
+}
+
+void RecordController::refreshInterfaces() {
+  const QString previous = combo_->currentData().toString();
+  std::string error;
+  if (!capture::listCaptureInterfaces(&interfaces_, &error)) {
+    interfaces_.clear();
+    statusBar_->showMessage(
+        tr("Capture interfaces cannot be listed: %1").arg(QString::fromStdString(error)),
+        kNoticeMs);
+  }
+  const QSignalBlocker blocker(combo_);
+  combo_->clear();
+  for (const auto& i : interfaces_)
+    combo_->addItem(interfaceLabel(i), QString::fromStdString(i.name));
+  int index = operatorChose_ && !previous.isEmpty() ? combo_->findData(previous) : -1;
+  if (index < 0) {
+    const std::string address = addressProvider_ ? addressProvider_() : std::string();
+    const std::string route =
+        address.empty() ? std::string()
+                        : capture::routeInterfaceFor(
+                              address, routeTableReader_ ? routeTableReader_() : std::string());
+    index = capture::defaultCaptureInterface(interfaces_, route);
+  }
+  combo_->setCurrentIndex(index);
+}
+
+bool RecordController::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == combo_ && combo_->isEnabled()) {
+    bool opening = event->type() == QEvent::MouseButtonPress;
+    if (event->type() == QEvent::KeyPress) {
+      const auto* key = static_cast<QKeyEvent*>(event);
+      opening = key->key() == Qt::Key_F4 || key->key() == Qt::Key_Space ||
+                (key->key() == Qt::Key_Down && (key->modifiers() & Qt::AltModifier));
+    }
+    if (opening) refreshInterfaces();
+  }
+  return QObject::eventFilter(watched, event);
+}
+
+void RecordController::onRecordClicked() {
+  if (recorder_.isRecording()) {
+    stopRecording();
+  } else {
+    startRecording();
+  }
+}
+
+void RecordController::startRecording() {
+  auto refuse = [this](const QString& reason) {
+    button_->setChecked(false);
+    QMessageBox::warning(dialogParent_, QStringLiteral("Warning"),
+                         tr("Recording could not start.\n%1").arg(reason));
+    emit recordingChanged(false);
+  };
+
+  refreshInterfaces();
+  bool portOk = false;
+  const int port = portField_->text().trimmed().toInt(&portOk, 10);
+  if (!portOk || port < 0 || port > 65535) {
+    refuse(tr("The data port \"%1\" is not a port number.").arg(portField_->text()));
+    return;
+  }
+  const QString name =
+      fileNameProvider_(dialogParent_, defaultFileName(QDateTime::currentDateTime()));
+  if (name.isEmpty()) {
+    button_->setChecked(false);
+    emit recordingChanged(false);
+    return;
+  }
+  if (combo_->currentIndex() < 0) {
+    refuse(tr("No capture interface is available."));
+    return;
+  }
+
+  capture::RecordSettings settings;
+  settings.interfaceName = combo_->currentData().toString().toStdString();
+  settings.filePath = QFile::encodeName(name).toStdString();
+  settings.port = port;
+  if (!recorder_.start(settings)) {
+    QString reason = QString::fromStdString(recorder_.errorText());
+    if (recorder_.error() == capture::RecordError::NoPermission)
+      reason += tr("\nCapturing needs root or the CAP_NET_RAW capability.");
+    refuse(reason);
+    return;
+  }
+  filePath_ = QFileInfo(name).absoluteFilePath();
+  button_->setChecked(true);
+  combo_->setEnabled(false);
+  pollTimer_.start();
+  statusBar_->showMessage(
+      tr("Recording port %1 on %2 to %3")
+          .arg(port)
+          .arg(QString::fromStdString(settings.interfaceName), QDir::toNativeSeparators(filePath_)),
+      kNoticeMs);
+  emit recordingChanged(true);
+}
+
+void RecordController::stopRecording() {
+  recorder_.stop();
+  pollTimer_.stop();
+  button_->setChecked(false);
+  combo_->setEnabled(true);
+  QString text = tr("Recorded %1 packets to %2")
+                     .arg(recorder_.capturedPackets())
+                     .arg(QDir::toNativeSeparators(filePath_));
+  if (recorder_.droppedPackets() > 0)
+    text += tr("; the system dropped %1").arg(recorder_.droppedPackets());
+  statusBar_->showMessage(text, kNoticeMs);
+  emit recordingChanged(false);
+}
+
+void RecordController::onPoll() {
+  if (recorder_.isRecording()) {
+    statusBar_->showMessage(tr("Recording to %1: %2 packets")
+                                .arg(QDir::toNativeSeparators(filePath_))
+                                .arg(recorder_.capturedPackets()),
+                            2 * kPollIntervalMs);
+    return;
+  }
+  // The capture thread ended on its own (the interface went away, the disk filled up).
+  recorder_.stop();
+  pollTimer_.stop();
+  button_->setChecked(false);
+  combo_->setEnabled(true);
+  emit recordingChanged(false);
+  QMessageBox::warning(dialogParent_, QStringLiteral("Warning"),
+                       tr("Recording stopped after %1 packets.\n%2")
+                           .arg(recorder_.capturedPackets())
+                           .arg(QString::fromStdString(recorder_.errorText())));
+}
+
+}  // namespace tovik

@@ -1,0 +1,462 @@
+// The offline playback engine on packet tables built in memory: forward play against the
+// revolution assembler, the pause after each frame, backward play to the first packet, single
+// steps, pause and resume through the gate, stopping while paused, and the end-of-file report.
+//
+// The engine's signals reach the recorder by direct connection (on the engine's thread); the
+// frame pause is replaced by a recorder, except where a test needs the engine to be slow.
+#include <gtest/gtest.h>
+
+#include <QElapsedTimer>
+#include <chrono>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "acquisition/ReadLiveOffData.h"
+#include "acquisition/revolution_assembler.h"
+#include "packet_builder.h"
+
+namespace {
+
+using tovik::OfflineAssembler;
+using tovik::test::PacketImage;
+
+// One block per degree: 30 single-return packets, or 60 dual-return packets, per revolution.
+std::vector<PacketImage> singlePackets(size_t count) {
+  return tovik::test::packetsFromAzimuths(
+      tovik::test::steadyAzimuths(0, 100, count * tovik::kBlocksPerPacket),
+      [](size_t n, int j) { return 1000 + int(n % 50) * 10 + j; }, 5000);
+}
+
+std::vector<PacketImage> dualPackets(size_t count) {
+  return tovik::test::packetsFromAzimuths(
+      tovik::test::steadyPairAzimuths(0, 100, count * tovik::kBlocksPerPacket / 2),
+      [](size_t n, int j) { return 2000 + int(n % 2) * 500 + j; }, 5000);
+}
+
+// What the engine emitted, in order: "F" a frame, "E" the end report, "P<ms>" a pause.
+class Recorder {
+ public:
+  explicit Recorder(ReadLiveOffData& engine) {
+    QObject::connect(&engine, &ReadLiveOffData::SendData, [this](LidarData d) {
+      std::lock_guard<std::mutex> lock(mutex_);
+      frames_.push_back(std::move(d));
+      events_.push_back("F");
+    });
+    QObject::connect(&engine, &ReadLiveOffData::SendBool, [this](bool finished) {
+      std::lock_guard<std::mutex> lock(mutex_);
+      events_.push_back(finished ? "E" : "e");
+    });
+  }
+
+  // Installs the recording pause; onPause runs after it on the engine's thread.
+  void recordPauses(ReadLiveOffData& engine, std::function<void(size_t frames)> onPause = {}) {
+    engine.setSleepFunction([this, onPause](int ms) {
+      size_t frames;
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        events_.push_back("P" + std::to_string(ms));
+        frames = frames_.size();
+      }
+      if (onPause) onPause(frames);
+    });
+  }
+
+  size_t frameCount() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return frames_.size();
+  }
+  std::vector<LidarData> frames() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return frames_;
+  }
+  std::vector<std::string> events() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return events_;
+  }
+  int count(const std::string& e) const {
+    int n = 0;
+    for (const std::string& x : events())
+      if (x == e) ++n;
+    return n;
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  std::vector<LidarData> frames_;
+  std::vector<std::string> events_;
+};
+
+// Polls cond for up to ms milliseconds.
+bool waitFor(const std::function<bool()>& cond, int ms = 5000) {
+  QElapsedTimer t;
+  t.start();
+  while (!cond()) {
+    if (t.elapsed() > ms) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return true;
+}
+
+class PlaybackEngine : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    playDirection = 1;
+    playSpeed = 0;
+    stepPending = 0;
+  }
+  void TearDown() override {
+    engine_.requestStop();
+    playDirection = 1;
+    playSpeed = 0;
+    stepPending = 0;
+  }
+
+  void load(const std::vector<PacketImage>& packets, const char* sensor) {
+    packets_ = packets;
+    pointers_.clear();
+    for (const PacketImage& p : packets_) pointers_.push_back(p.data());
+    engine_.sensorType = QString::fromLatin1(sensor);
+    engine_.setPackets(pointers_.data(), uint32_t(pointers_.size()));
+  }
+  // Runs to the end; false when the run does not end within 10 s.
+  bool playToEnd() {
+    engine_.start();
+    return engine_.wait(10000);
+  }
+
+  ReadLiveOffData engine_;
+  Recorder recorder_{engine_};
+  std::vector<PacketImage> packets_;
+  std::vector<const uint8_t*> pointers_;
+};
+
+// --- Forward play matches the assembler ----------------------------------------------------
+
+struct ForwardCase {
+  const char* name;
+  const char* sensor;
+  int echo;
+};
+
+class ForwardPlay : public PlaybackEngine, public ::testing::WithParamInterface<ForwardCase> {};
+
+TEST_P(ForwardPlay, EmitsTheAssemblersFramesThenReportsTheEndOnce) {
+  const ForwardCase& c = GetParam();
+  const bool dual = c.sensor == std::string(tovik::kSensorDualOffline);
+  // 3 full revolutions and a part of the fourth.
+  const auto packets = dual ? dualPackets(200) : singlePackets(100);
+  load(packets, c.sensor);
+  engine_.ReceiveMode(c.echo);
+  recorder_.recordPauses(engine_);
+  ASSERT_TRUE(playToEnd());
+
+  OfflineAssembler reference(dual ? OfflineAssembler::Layout::Dual
+                                  : OfflineAssembler::Layout::Single);
+  reference.setEchoCode(c.echo);
+  std::vector<LidarData> expected;
+  for (const PacketImage& p : packets) reference.addPacket(p.data(), +1, expected);
+  ASSERT_EQ(expected.size(), 3u);
+
+  const std::vector<LidarData> frames = recorder_.frames();
+  ASSERT_EQ(frames.size(), expected.size());
+  for (size_t f = 0; f < frames.size(); ++f) {
+    EXPECT_EQ(frames[f].totalPoints(), expected[f].totalPoints()) << "frame " << f;
+    EXPECT_EQ(frames[f].blockAzimuth, expected[f].blockAzimuth) << "frame " << f;
+    EXPECT_EQ(frames[f].distance, expected[f].distance) << "frame " << f;
+    EXPECT_EQ(frames[f].adjustedTime, expected[f].adjustedTime) << "frame " << f;
+  }
+  // Every frame is followed by its pause; the partial last revolution is not emitted.
+  std::vector<std::string> want;
+  for (size_t f = 0; f < expected.size(); ++f) want.insert(want.end(), {"F", "P110"});
+  want.push_back("E");
+  EXPECT_EQ(recorder_.events(), want);
+}
+
+INSTANTIATE_TEST_SUITE_P(Layouts, ForwardPlay,
+                         ::testing::Values(ForwardCase{"Single", "Tovik16-1", 0},
+                                           ForwardCase{"DualMerged", "Tovik16-2", 0},
+                                           ForwardCase{"DualStrong", "Tovik16-2", 1},
+                                           ForwardCase{"DualSecond", "Tovik16-2", 2}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// --- The pause after each frame ------------------------------------------------------------
+
+class FramePause : public PlaybackEngine,
+                   public ::testing::WithParamInterface<std::pair<int, int>> {};
+
+TEST_P(FramePause, FollowsPlaySpeed) {
+  const auto [speed, ms] = GetParam();
+  EXPECT_EQ(tovik::framePauseMs(speed), ms);
+  load(singlePackets(70), tovik::kSensorSingleOffline);
+  playSpeed = speed;
+  recorder_.recordPauses(engine_);
+  ASSERT_TRUE(playToEnd());
+  EXPECT_EQ(recorder_.count("P" + std::to_string(ms)), 2);
+  EXPECT_EQ(recorder_.count("F"), 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(Speeds, FramePause,
+                         ::testing::Values(std::pair{0, 110}, std::pair{1, 80}, std::pair{2, 50},
+                                           std::pair{3, 130}, std::pair{4, 150},
+                                           std::pair{9, 150}));
+
+TEST_F(PlaybackEngine, ASpeedChangeTakesEffectAtTheNextFrame) {
+  load(singlePackets(100), tovik::kSensorSingleOffline);
+  recorder_.recordPauses(engine_, [](size_t frames) {
+    if (frames == 1) playSpeed = 2;
+  });
+  ASSERT_TRUE(playToEnd());
+  EXPECT_EQ(recorder_.events(),
+            (std::vector<std::string>{"F", "P110", "F", "P50", "F", "P50", "E"}));
+}
+
+TEST_F(PlaybackEngine, TheRealPauseIsRoughlyTheSelectedOne) {
+  // Two frames at 150 ms: well above 250 ms, and a generous upper bound.
+  load(singlePackets(70), tovik::kSensorSingleOffline);
+  playSpeed = 4;
+  QElapsedTimer t;
+  t.start();
+  ASSERT_TRUE(playToEnd());
+  EXPECT_EQ(recorder_.count("F"), 2);
+  EXPECT_GE(t.elapsed(), 280);
+  EXPECT_LT(t.elapsed(), 3000);
+}
+
+// --- Ends of the table ---------------------------------------------------------------------
+
+TEST_F(PlaybackEngine, AnEmptyTableEndsAtOnceWithoutASignal) {
+  load({}, tovik::kSensorSingleOffline);
+  ASSERT_TRUE(playToEnd());
+  engine_.setPackets(nullptr, 5);
+  EXPECT_EQ(engine_.packetCount(), 0u);
+  ASSERT_TRUE(playToEnd());
+  EXPECT_TRUE(recorder_.events().empty());
+}
+
+struct OnePacketCase {
+  const char* name;
+  const char* sensor;
+  int direction;
+  std::vector<std::string> events;
+};
+
+class OnePacket : public PlaybackEngine, public ::testing::WithParamInterface<OnePacketCase> {};
+
+// The end used to be reported once per block of a one-packet table; once per run now.
+TEST_P(OnePacket, ReportsTheEndOnce) {
+  const OnePacketCase& c = GetParam();
+  load(singlePackets(1), c.sensor);
+  playDirection = c.direction;
+  ASSERT_TRUE(playToEnd());
+  EXPECT_EQ(recorder_.events(), c.events);
+  EXPECT_EQ(playDirection.load(), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Directions, OnePacket,
+    ::testing::Values(OnePacketCase{"SingleForward", "Tovik16-1", 1, {"E"}},
+                      OnePacketCase{"DualForward", "Tovik16-2", 1, {"E"}},
+                      OnePacketCase{"SingleBackward", "Tovik16-1", -1, {"E", "F"}},
+                      OnePacketCase{"DualBackward", "Tovik16-2", -1, {"E", "F"}},
+                      // Nothing is decoded, but the window still learns of the end.
+                      OnePacketCase{"UnknownSensor", "Tovik16", 1, {"E"}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(PlaybackEngine, StartingBackwardEndsAfterTheFirstPacket) {
+  load(singlePackets(100), tovik::kSensorSingleOffline);
+  playDirection = -1;
+  recorder_.recordPauses(engine_);
+  ASSERT_TRUE(playToEnd());
+  // The partial frame of block 0 (no azimuths yet, so no points), then the end.
+  EXPECT_EQ(recorder_.events(), (std::vector<std::string>{"F", "E"}));
+  EXPECT_EQ(recorder_.frames().at(0).totalPoints(), 0u);
+  EXPECT_EQ(playDirection.load(), 1);
+}
+
+TEST_F(PlaybackEngine, UnknownSensorTypeSkipsEveryPacket) {
+  load(singlePackets(100), "Tovik161");
+  recorder_.recordPauses(engine_);
+  ASSERT_TRUE(playToEnd());
+  EXPECT_EQ(recorder_.events(), (std::vector<std::string>{"E"}));
+}
+
+TEST_F(PlaybackEngine, PacketsWithoutTheBlockFlagAreSkipped) {
+  auto packets = singlePackets(100);
+  for (size_t p = 0; p < packets.size(); p += 2) packets[p][1] = 0xEF;
+  load(packets, tovik::kSensorSingleOffline);
+  recorder_.recordPauses(engine_);
+  ASSERT_TRUE(playToEnd());
+  // Half the blocks of each revolution: still one close per wrap, with half the points.
+  const auto frames = recorder_.frames();
+  ASSERT_FALSE(frames.empty());
+  EXPECT_LT(frames[0].totalPoints(), size_t(360 * 32 * 3 / 4));
+  EXPECT_EQ(recorder_.count("E"), 1);
+}
+
+TEST_F(PlaybackEngine, ReversingWalksBackToTheFirstPacketAndReportsOnce) {
+  // Forward through two revolutions, then backward from packet ~70 to packet 0.
+  load(singlePackets(100), tovik::kSensorSingleOffline);
+  recorder_.recordPauses(engine_, [](size_t frames) {
+    if (frames == 2) playDirection = -1;
+  });
+  ASSERT_TRUE(playToEnd());
+  const auto events = recorder_.events();
+  EXPECT_EQ(recorder_.count("E"), 1);
+  ASSERT_GE(events.size(), 2u);
+  // The last emission is the partial frame at packet 0, right before the end report.
+  EXPECT_EQ(events[events.size() - 2], "F");
+  EXPECT_EQ(events.back(), "E");
+  // The turn happens at packet 60 block 0 (azimuth 0): going back, the wrap to 359 degrees
+  // closes a frame of 11 blocks at once, the wrap between packets 30 and 29 a whole revolution,
+  // and packet 0 gives the partial frame.
+  const auto frames = recorder_.frames();
+  ASSERT_EQ(frames.size(), 5u);
+  EXPECT_EQ(recorder_.count("P110"), 4);
+  EXPECT_EQ(frames[2].totalPoints(), size_t(11 * 32));
+  // A backward frame that closes at block 0 of a packet drops that block: it has no azimuths.
+  EXPECT_EQ(frames[3].totalPoints(), size_t(359 * 32));
+  for (const LidarData& f : frames)
+    for (int ch = 0; ch < kChannelCount; ++ch)
+      EXPECT_EQ(f.azimuth[size_t(ch)].size(), f.distance[size_t(ch)].size());
+  EXPECT_EQ(playDirection.load(), 1);
+}
+
+// --- Steps, pause, resume and stop ---------------------------------------------------------
+
+TEST_F(PlaybackEngine, AStepEmitsOneFrameThenWaitsAtTheGate) {
+  load(singlePackets(200), tovik::kSensorSingleOffline);
+  recorder_.recordPauses(engine_);
+  stepPending = 1;
+  engine_.start();
+  ASSERT_TRUE(waitFor([&] { return recorder_.frameCount() == 1 && engine_.playGate.isClosed(); }));
+  EXPECT_EQ(stepPending.load(), 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(150));
+  EXPECT_EQ(recorder_.frameCount(), 1u);
+  EXPECT_TRUE(engine_.isRunning());
+
+  // A pause pressed now finds the gate closed and returns at once.
+  QElapsedTimer t;
+  t.start();
+  engine_.playGate.close();
+  EXPECT_LT(t.elapsed(), 1000);
+
+  // The next step plays exactly one more frame.
+  stepPending = 1;
+  engine_.playGate.open();
+  ASSERT_TRUE(waitFor([&] { return recorder_.frameCount() == 2 && engine_.playGate.isClosed(); }));
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(recorder_.frameCount(), 2u);
+
+  // Resume: plays to the end.
+  engine_.playGate.open();
+  ASSERT_TRUE(engine_.wait(10000));
+  EXPECT_EQ(recorder_.count("E"), 1);
+  EXPECT_EQ(recorder_.frameCount(), 6u);
+}
+
+TEST_F(PlaybackEngine, ClosingTheGatePausesBetweenPacketsAndOpeningResumes) {
+  load(singlePackets(400), tovik::kSensorSingleOffline);  // 13 frames at 50 ms
+  playSpeed = 2;
+  engine_.start();
+  ASSERT_TRUE(waitFor([&] { return recorder_.frameCount() >= 1; }));
+  engine_.playGate.close();
+  const size_t atPause = recorder_.frameCount();
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_EQ(recorder_.frameCount(), atPause);
+  EXPECT_TRUE(engine_.isRunning());
+  engine_.playGate.open();
+  ASSERT_TRUE(waitFor([&] { return recorder_.frameCount() > atPause; }));
+  ASSERT_TRUE(engine_.wait(10000));
+  EXPECT_EQ(recorder_.frameCount(), 13u);
+  EXPECT_EQ(recorder_.count("E"), 1);
+}
+
+TEST_F(PlaybackEngine, StopEndsARunPausedAtTheGateWithoutReportingTheEnd) {
+  load(singlePackets(400), tovik::kSensorSingleOffline);
+  engine_.playGate.close();  // paused before the first packet
+  engine_.start();
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_TRUE(engine_.isRunning());
+  QElapsedTimer t;
+  t.start();
+  engine_.requestStop();
+  EXPECT_LT(t.elapsed(), 1000);
+  EXPECT_TRUE(engine_.isFinished());
+  EXPECT_FALSE(engine_.playGate.isClosed());
+  EXPECT_TRUE(recorder_.events().empty());
+
+  // The engine plays again after a stop.
+  recorder_.recordPauses(engine_);
+  ASSERT_TRUE(playToEnd());
+  EXPECT_EQ(recorder_.frameCount(), 13u);
+}
+
+TEST_F(PlaybackEngine, StopInterruptsTheFramePauseAndAStepWait) {
+  load(singlePackets(400), tovik::kSensorSingleOffline);
+  playSpeed = 4;
+  engine_.start();
+  ASSERT_TRUE(waitFor([&] { return recorder_.frameCount() >= 1; }));
+  QElapsedTimer t;
+  t.start();
+  engine_.requestStop();
+  EXPECT_LT(t.elapsed(), 100);  // well inside one 150 ms pause
+
+  stepPending = 1;
+  engine_.start();
+  ASSERT_TRUE(waitFor([&] { return engine_.playGate.isClosed(); }));
+  t.restart();
+  engine_.requestStop();
+  EXPECT_LT(t.elapsed(), 1000);
+  EXPECT_EQ(recorder_.count("E"), 0);
+}
+
+// --- The gate on its own ---------------------------------------------------------------------
+
+TEST(PlayGate, CloseWaitsForThePacketInProgress) {
+  tovik::PlayGate gate;
+  std::atomic<bool> stop{false};
+  ASSERT_TRUE(gate.enter(stop));
+  std::atomic<bool> closed{false};
+  std::thread gui([&] {
+    gate.close();
+    closed = true;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_FALSE(closed.load());
+  gate.leave();
+  gui.join();
+  EXPECT_TRUE(closed.load());
+  EXPECT_TRUE(gate.isClosed());
+
+  // Closed: the engine waits; another thread opens it.
+  std::atomic<bool> entered{false};
+  std::thread engine([&] {
+    entered = gate.enter(stop);
+    gate.leave();
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_FALSE(entered.load());
+  gate.close();  // already closed: returns at once
+  gate.open();
+  engine.join();
+  EXPECT_TRUE(entered.load());
+}
+
+TEST(PlayGate, StopReleasesAWaitingEngine) {
+  tovik::PlayGate gate;
+  std::atomic<bool> stop{false};
+  gate.close();
+  std::atomic<int> result{-1};
+  std::thread engine([&] { result = gate.enter(stop) ? 1 : 0; });
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(result.load(), -1);
+  stop = true;
+  gate.wake();
+  engine.join();
+  EXPECT_EQ(result.load(), 0);
+}
+
+}  // namespace

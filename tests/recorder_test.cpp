@@ -1,0 +1,711 @@
+// Recording the data port into capture files: the simulated lidar recorded on the loopback
+// interface and read back, prompt stops, failures that start nothing, the interface choice, and
+// (with the GUI library) the Record button's controller.
+//
+// Capturing needs root or CAP_NET_RAW; without it the capture tests skip and say so.
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QTemporaryDir>
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <iostream>
+#include <mutex>
+#include <sstream>
+#include <thread>
+#include <tuple>
+#include <vector>
+
+#include "acquisition/capture_file.h"
+#include "acquisition/pcap_recorder.h"
+#include "acquisition/point_packet.h"
+#include "acquisition/revolution_assembler.h"
+#include "acquisition/udp_socket.h"
+#include "tools/sim/sim_runner.h"
+
+#ifdef TOVIK_TEST_RECORD_CONTROLLER
+#include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QRegularExpression>
+#include <QStatusBar>
+#include <QTimer>
+#include <QToolButton>
+#include <QWidget>
+
+#include "app/record_controller.h"
+#endif
+
+using namespace std::chrono_literals;
+using tovik::capture::CaptureInterface;
+using tovik::capture::PcapRecorder;
+using tovik::capture::RecordError;
+using tovik::capture::RecordSettings;
+
+namespace {
+
+constexpr const char* kNoPermission =
+    "capturing needs root or CAP_NET_RAW; run the recording tests as root";
+
+uint16_t freePort() {
+  tovik::net::UdpSocket s;
+  EXPECT_TRUE(s.open());
+  EXPECT_TRUE(s.bind("127.0.0.1", 0));
+  return s.localEndpoint().port;
+}
+
+bool fileExists(const std::string& path) { return QFile::exists(QString::fromStdString(path)); }
+
+RecordSettings loopbackSettings(const std::string& path, int port) {
+  RecordSettings s;
+  s.interfaceName = "lo";
+  s.filePath = path;
+  s.port = port;
+  return s;
+}
+
+bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(5ms);
+  }
+  return true;
+}
+
+// Receives every datagram on 127.0.0.1:port on a thread of its own: what the simulator sent, as
+// a socket sees it.
+class PayloadSink {
+ public:
+  explicit PayloadSink(uint16_t port) {
+    EXPECT_TRUE(socket_.open());
+    EXPECT_TRUE(socket_.setReceiveBufferSize(16 << 20));
+    EXPECT_TRUE(socket_.setReceiveTimeout(50));
+    EXPECT_TRUE(socket_.bind("127.0.0.1", port));
+    thread_ = std::thread([this] {
+      std::vector<uint8_t> buffer(2048);
+      while (!stop_) {
+        const auto n = ::recv(socket_.nativeHandle(), buffer.data(), buffer.size(), 0);
+        if (n > 0) {
+          std::lock_guard<std::mutex> lock(mutex_);
+          payloads_.emplace_back(buffer.begin(), buffer.begin() + n);
+        }
+      }
+    });
+  }
+  ~PayloadSink() { finish(); }
+  void finish() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+  }
+  std::vector<std::vector<uint8_t>> payloads() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return payloads_;
+  }
+
+ private:
+  tovik::net::UdpSocket socket_;
+  std::thread thread_;
+  std::atomic<bool> stop_{false};
+  std::mutex mutex_;
+  std::vector<std::vector<uint8_t>> payloads_;
+};
+
+// Captured lengths and link type of a classic pcap file, read without the capture library.
+struct RawRecords {
+  uint32_t linkType = 0;
+  std::vector<std::vector<uint8_t>> frames;
+};
+
+RawRecords readClassicPcap(const std::string& path) {
+  RawRecords r;
+  std::ifstream in(path, std::ios::binary);
+  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                             std::istreambuf_iterator<char>());
+  auto u32 = [&](size_t at) {
+    uint32_t v;
+    std::memcpy(&v, bytes.data() + at, 4);
+    return v;
+  };
+  if (bytes.size() < 24 || u32(0) != 0xa1b2c3d4u) return r;  // written in this host's order
+  r.linkType = u32(20);
+  for (size_t at = 24; at + 16 <= bytes.size();) {
+    const uint32_t caplen = u32(at + 8);
+    if (at + 16 + caplen > bytes.size()) break;
+    r.frames.emplace_back(bytes.begin() + long(at + 16), bytes.begin() + long(at + 16 + caplen));
+    at += 16 + caplen;
+  }
+  return r;
+}
+
+class Recording : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(dir_.isValid()); }
+  std::string path(const char* name) const { return dir_.filePath(name).toStdString(); }
+  // Starts recorder; skips the test when capturing is not permitted here.
+  bool startOrSkip(PcapRecorder& recorder, const RecordSettings& settings) {
+    if (recorder.start(settings)) return true;
+    if (recorder.error() == RecordError::NoPermission) return false;
+    ADD_FAILURE() << "start: " << recorder.errorText();
+    return false;
+  }
+  QTemporaryDir dir_;
+};
+
+#define START_OR_SKIP(recorder, settings)                                                 \
+  do {                                                                                    \
+    if (!startOrSkip(recorder, settings)) {                                               \
+      if ((recorder).error() == RecordError::NoPermission) GTEST_SKIP() << kNoPermission; \
+      return;                                                                             \
+    }                                                                                     \
+  } while (0)
+
+TEST_F(Recording, EveryPacketOfTheSimulatorIsInTheFileAndDecodesAlike) {
+  tovik::sim::RunOptions o;
+  o.sim.dataPort = freePort();
+  o.sim.devicePort = freePort();
+  o.dataSourcePort = 0;
+  o.deviceSourcePort = 0;
+  // 600 rpm, single return: 84 packets a revolution; 25 revolutions at the real pace (2.5 s).
+  o.rate = 1.0;
+  o.packetLimit = 84 * 25;
+  o.quiet = true;
+
+  PayloadSink sink(o.sim.dataPort);
+  PcapRecorder recorder;
+  const std::string file = path("sim.pcap");
+  START_OR_SKIP(recorder, loopbackSettings(file, o.sim.dataPort));
+
+  std::ostringstream log;
+  tovik::sim::NetworkRunner runner(o, log);
+  std::string error;
+  ASSERT_TRUE(runner.open(&error)) << error;
+  std::atomic<bool> stop{false};
+  runner.run(stop);
+  const uint64_t sent = runner.stats().pointSent;
+  ASSERT_EQ(sent, o.packetLimit);
+  EXPECT_TRUE(waitFor([&] { return recorder.capturedPackets() >= sent; }, 3s));
+  recorder.stop();
+  sink.finish();
+  EXPECT_FALSE(recorder.isRecording());
+  EXPECT_EQ(recorder.capturedPackets(), sent);
+  EXPECT_EQ(recorder.droppedPackets(), 0u);
+
+  // Only the data port is recorded: the device packets went to another port.
+  tovik::capture::CaptureFile capture;
+  ASSERT_TRUE(capture.open(file)) << capture.errorString();
+  EXPECT_EQ(capture.index().records, sent);
+  EXPECT_EQ(capture.index().devicePackets.size(), 0u);
+  EXPECT_FALSE(capture.index().truncated);
+  ASSERT_EQ(capture.pointCount(), sent);
+
+  // The loopback interface delivers Ethernet frames (zero MAC addresses): every record is a
+  // 14 + 20 + 8 byte header and the 1206-byte packet, the layout playback looks for.
+  const RawRecords raw = readClassicPcap(file);
+  EXPECT_EQ(raw.linkType, uint32_t(tovik::capture::kLinkEthernet));
+  ASSERT_EQ(raw.frames.size(), sent);
+  for (const auto& f : raw.frames) {
+    ASSERT_EQ(f.size(), tovik::capture::kLegacyRecordSize);
+    ASSERT_EQ(f[tovik::capture::kLegacyPayloadOffset], 0xFF);
+    ASSERT_EQ(f[tovik::capture::kLegacyPayloadOffset + 1], 0xEE);
+  }
+
+  // The file holds, in order, exactly the datagrams a socket received.
+  const auto received = sink.payloads();
+  ASSERT_EQ(received.size(), sent);
+  for (size_t i = 0; i < received.size(); ++i) {
+    ASSERT_EQ(received[i].size(), tovik::kPacketSize) << i;
+    ASSERT_EQ(std::memcmp(received[i].data(), capture.pointPacket(i), tovik::kPacketSize), 0)
+        << "packet " << i;
+  }
+
+  // Playback decoding of the file cuts the same revolutions as live decoding of the datagrams.
+  tovik::LiveSingleAssembler live;
+  tovik::OfflineAssembler offline(tovik::OfflineAssembler::Layout::Single);
+  std::vector<LidarData> liveFrames, offlineFrames;
+  for (size_t i = 0; i < received.size(); ++i) {
+    live.addPacket(received[i].data(), liveFrames);
+    offline.addPacket(capture.pointPacket(i), 1, offlineFrames);
+  }
+  ASSERT_GE(liveFrames.size(), 24u);
+  ASSERT_EQ(offlineFrames.size(), liveFrames.size());
+  // The two decoders place the points next to the 0 degree cut differently (live decoding
+  // carries them into the next revolution); away from it every point is the same.
+  auto interior = [](const LidarData& frame, int ch) {
+    std::vector<std::tuple<float, int, float>> points;
+    for (size_t i = 0; i < frame.pointCount(ch); ++i) {
+      const float az = frame.azimuth[ch][i];
+      if (az >= 5.0f && az < 355.0f)
+        points.emplace_back(frame.distance[ch][i], frame.intensity[ch][i], az);
+    }
+    return points;
+  };
+  for (size_t f = 0; f < liveFrames.size(); ++f) {
+    ASSERT_EQ(offlineFrames[f].blockAzimuth, liveFrames[f].blockAzimuth) << "frame " << f;
+    for (int ch = 0; ch < kChannelCount; ++ch) {
+      const auto points = interior(liveFrames[f], ch);
+      ASSERT_EQ(interior(offlineFrames[f], ch), points) << "frame " << f << " channel " << ch;
+      if (f > 0) {
+        ASSERT_GT(points.size(), 1900u) << "a whole revolution";
+      }
+    }
+  }
+}
+
+TEST_F(Recording, StopWithNothingArrivingIsPromptAndLeavesAnEmptyValidFile) {
+  PcapRecorder recorder;
+  const std::string file = path("quiet.pcap");
+  START_OR_SKIP(recorder, loopbackSettings(file, freePort()));
+  std::this_thread::sleep_for(300ms);
+  const auto t0 = std::chrono::steady_clock::now();
+  recorder.stop();
+  const auto took = std::chrono::steady_clock::now() - t0;
+  std::cout << "stop with no traffic took "
+            << std::chrono::duration_cast<std::chrono::microseconds>(took).count() / 1000.0
+            << " ms\n";
+  EXPECT_LT(took, 2s);
+  EXPECT_FALSE(recorder.isRecording());
+  EXPECT_EQ(recorder.capturedPackets(), 0u);
+
+  tovik::capture::CaptureFile capture;
+  ASSERT_TRUE(capture.open(file)) << capture.errorString();
+  EXPECT_EQ(capture.index().records, 0u);
+  EXPECT_FALSE(capture.index().truncated);
+}
+
+TEST_F(Recording, StopWhileBusyClosesAWholeFile) {
+  tovik::sim::RunOptions o;
+  o.sim.dualReturn = true;
+  o.sim.dataPort = freePort();
+  o.sim.devicePort = freePort();
+  o.dataSourcePort = 0;
+  o.deviceSourcePort = 0;
+  o.rate = 4.0;
+  o.durationS = 10;
+  o.quiet = true;
+  PayloadSink sink(o.sim.dataPort);
+  PcapRecorder recorder;
+  const std::string file = path("busy.pcap");
+  START_OR_SKIP(recorder, loopbackSettings(file, o.sim.dataPort));
+
+  std::ostringstream log;
+  tovik::sim::NetworkRunner runner(o, log);
+  std::string error;
+  ASSERT_TRUE(runner.open(&error)) << error;
+  std::atomic<bool> stopSim{false};
+  std::thread sim([&] { runner.run(stopSim); });
+  const bool streaming = waitFor([&] { return recorder.capturedPackets() > 500; }, 5s);
+  const auto t0 = std::chrono::steady_clock::now();
+  recorder.stop();
+  const auto took = std::chrono::steady_clock::now() - t0;
+  stopSim = true;
+  sim.join();
+  ASSERT_TRUE(streaming);
+  EXPECT_LT(took, 2s);
+
+  // Every frame written is whole and the file ends on a record boundary.
+  tovik::capture::CaptureFile capture;
+  ASSERT_TRUE(capture.open(file)) << capture.errorString();
+  EXPECT_FALSE(capture.index().truncated);
+  EXPECT_EQ(capture.pointCount(), recorder.capturedPackets());
+  EXPECT_LT(recorder.capturedPackets(), runner.stats().pointSent) << "stopped mid-stream";
+}
+
+TEST_F(Recording, EveryPacketIsOnDiskBeforeTheRecordingStops) {
+  const uint16_t port = freePort();
+  PayloadSink sink(port);  // a listener, so the sends meet no ICMP errors
+  PcapRecorder recorder;
+  const std::string file = path("flushed.pcap");
+  START_OR_SKIP(recorder, loopbackSettings(file, port));
+
+  tovik::net::UdpSocket sender;
+  ASSERT_TRUE(sender.open());
+  ASSERT_TRUE(sender.bind("127.0.0.1", 0));
+  std::vector<uint8_t> packet(tovik::kPacketSize, 0);
+  packet[0] = 0xFF;
+  packet[1] = 0xEE;
+  constexpr int kPackets = 25;
+  for (int i = 0; i < kPackets; ++i) {
+    packet[100] = uint8_t(i);
+    ASSERT_TRUE(sender.sendTo(packet.data(), packet.size(), "127.0.0.1", port));
+  }
+  ASSERT_TRUE(waitFor([&] { return recorder.capturedPackets() == kPackets; }, 3s))
+      << recorder.capturedPackets();
+
+  // Read while the recording still runs: what a crash at this moment would leave behind.
+  {
+    tovik::capture::CaptureFile capture;
+    ASSERT_TRUE(capture.open(file)) << capture.errorString();
+    ASSERT_EQ(capture.pointCount(), size_t(kPackets));
+    for (int i = 0; i < kPackets; ++i) EXPECT_EQ(capture.pointPacket(size_t(i))[100], i);
+  }
+  EXPECT_TRUE(recorder.isRecording());
+  recorder.stop();
+
+  // A second recording on the same object starts from zero.
+  START_OR_SKIP(recorder, loopbackSettings(path("second.pcap"), port));
+  EXPECT_EQ(recorder.capturedPackets(), 0u);
+  recorder.stop();
+}
+
+TEST_F(Recording, SecondStartWhileRecordingIsRefusedAndTheFirstGoesOn) {
+  PcapRecorder recorder;
+  START_OR_SKIP(recorder, loopbackSettings(path("first.pcap"), freePort()));
+  EXPECT_FALSE(recorder.start(loopbackSettings(path("other.pcap"), freePort())));
+  EXPECT_EQ(recorder.error(), RecordError::Busy);
+  EXPECT_TRUE(recorder.isRecording());
+  EXPECT_FALSE(fileExists(path("other.pcap")));
+  recorder.stop();
+  EXPECT_TRUE(fileExists(path("first.pcap")));
+}
+
+struct StartFailure {
+  const char* what;
+  const char* interfaceName;
+  const char* fileName;  // inside the test's directory
+  int port;
+  RecordError expected;
+};
+
+class StartFailures : public Recording, public ::testing::WithParamInterface<StartFailure> {};
+
+TEST_P(StartFailures, StartNothingLeaveNoFileAndSayWhy) {
+  const StartFailure& c = GetParam();
+  // Capturing on lo must be permitted for the failure to be the one under test.
+  {
+    PcapRecorder probe;
+    START_OR_SKIP(probe, loopbackSettings(path("probe.pcap"), freePort()));
+    probe.stop();
+  }
+  PcapRecorder recorder;
+  RecordSettings s;
+  s.interfaceName = c.interfaceName;
+  s.filePath = path(c.fileName);
+  s.port = c.port;
+  EXPECT_FALSE(recorder.start(s));
+  EXPECT_EQ(recorder.error(), c.expected) << recorder.errorText();
+  EXPECT_FALSE(recorder.errorText().empty());
+  EXPECT_FALSE(recorder.isRecording());
+  EXPECT_FALSE(fileExists(s.filePath));
+  std::cout << c.what << ": " << recorder.errorText() << "\n";
+  recorder.stop();  // harmless
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Recording, StartFailures,
+    ::testing::Values(StartFailure{"no such interface", "tovik-none0", "a.pcap", 2368,
+                                   RecordError::NoSuchInterface},
+                      StartFailure{"directory missing", "lo", "missing/dir/a.pcap", 2368,
+                                   RecordError::File},
+                      StartFailure{"port out of range", "lo", "b.pcap", 70000, RecordError::Filter},
+                      StartFailure{"negative port", "lo", "c.pcap", -1, RecordError::Filter}),
+    [](const auto& info) {
+      std::string n = info.param.what;
+      for (char& ch : n)
+        if (ch == ' ') ch = '_';
+      return n;
+    });
+
+// The kernel's table as /proc/net/route shows it: addresses as network-order bytes printed as
+// little-endian hexadecimal words.
+constexpr const char* kRouteTable =
+    "Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\t\tMTU\tWindow\tIRTT\n"
+    "eth0\t00000000\t010200C0\t0003\t0\t0\t100\t00000000\t0\t0\t0\n"
+    "eth0\t000200C0\t00000000\t0001\t0\t0\t0\t00FFFFFF\t0\t0\t0\n"
+    "eth1\t0001A8C0\t00000000\t0001\t0\t0\t0\t00FFFFFF\t0\t0\t0\n"
+    "eth2\t0A01A8C0\t00000000\t0005\t0\t0\t0\tFFFFFFFF\t0\t0\t0\n"
+    "down0\t0003A8C0\t00000000\t0000\t0\t0\t0\t00FFFFFF\t0\t0\t0\n"
+    "wan1\t00000000\t010200C0\t0003\t0\t0\t50\t00000000\t0\t0\t0\n";
+
+struct RouteCase {
+  const char* address;
+  const char* table;
+  const char* expected;
+};
+
+class RouteLookup : public ::testing::TestWithParam<RouteCase> {};
+
+TEST_P(RouteLookup, MostSpecificUpRouteWins) {
+  const RouteCase& c = GetParam();
+  EXPECT_EQ(tovik::capture::routeInterfaceFor(c.address, c.table), c.expected) << c.address;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Recording, RouteLookup,
+    ::testing::Values(RouteCase{"192.168.1.200", kRouteTable, "eth1"},
+                      RouteCase{"192.168.1.10", kRouteTable, "eth2"},  // host route
+                      RouteCase{"192.0.2.7", kRouteTable, "eth0"},
+                      // Only default routes cover it: the lower metric wins.
+                      RouteCase{"8.8.8.8", kRouteTable, "wan1"},
+                      // A route that is not up is ignored; the default route takes over.
+                      RouteCase{"192.168.3.4", kRouteTable, "wan1"},
+                      RouteCase{"127.0.0.2", kRouteTable, "lo"}, RouteCase{"127.0.0.2", "", "lo"},
+                      RouteCase{"10.0.0.1", "Iface\tDestination\n", ""},
+                      RouteCase{"not an address", kRouteTable, ""},
+                      RouteCase{"", kRouteTable, ""}));
+
+TEST(DefaultInterface, DescriptionRuleThenRouteThenFirst) {
+  auto iface = [](const char* name, const char* description, bool ipv4) {
+    CaptureInterface i;
+    i.name = name;
+    i.description = description;
+    i.hasIpv4 = ipv4;
+    i.loopback = std::string(name) == "lo";
+    return i;
+  };
+  const std::vector<CaptureInterface> linuxList = {
+      iface("eth0", "", true), iface("any", "Pseudo-device that captures on all interfaces", false),
+      iface("lo", "", true), iface("bluetooth-monitor", "Bluetooth Linux Monitor", false)};
+  // A pseudo-device's description does not count, whatever letter it begins with.
+  EXPECT_EQ(tovik::capture::defaultCaptureInterface(linuxList, "lo"), 2);
+  EXPECT_EQ(tovik::capture::defaultCaptureInterface(linuxList, "eth0"), 0);
+  EXPECT_EQ(tovik::capture::defaultCaptureInterface(linuxList, "gone0"), 0);
+  EXPECT_EQ(tovik::capture::defaultCaptureInterface(linuxList, ""), 0);
+
+  std::vector<CaptureInterface> cards = linuxList;
+  cards.push_back(iface("enp3s0", "Intel(R) Ethernet I219-V", true));
+  cards.push_back(iface("enp4s0", "Realtek PCIe GbE", true));
+  EXPECT_EQ(tovik::capture::defaultCaptureInterface(cards, "lo"), 4) << "first card in order";
+  EXPECT_EQ(tovik::capture::defaultCaptureInterface({}, "lo"), -1);
+}
+
+TEST(CaptureInterfaces, LoopbackIsListed) {
+  std::vector<CaptureInterface> list;
+  std::string error;
+  ASSERT_TRUE(tovik::capture::listCaptureInterfaces(&list, &error)) << error;
+  if (list.empty()) GTEST_SKIP() << kNoPermission;
+  bool loopback = false;
+  for (const auto& i : list) loopback |= i.name == "lo" && i.loopback;
+  EXPECT_TRUE(loopback);
+}
+
+#ifdef TOVIK_TEST_RECORD_CONTROLLER
+
+// The Record button's controller on a small stand-in for the main window's widgets.
+class RecordControllerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(dir_.isValid());
+    window_ = std::make_unique<QWidget>();
+    button_ = new QToolButton(window_.get());
+    button_->setCheckable(true);
+    combo_ = new QComboBox(window_.get());
+    port_ = new QLineEdit(QStringLiteral("2368"), window_.get());
+    status_ = new QStatusBar(window_.get());
+    controller_ =
+        std::make_unique<tovik::RecordController>(button_, combo_, port_, status_, window_.get());
+    QObject::connect(button_, &QToolButton::clicked, controller_.get(),
+                     &tovik::RecordController::onRecordClicked);
+    controller_->setFileNameProvider([this](QWidget*, const QString& defaultName) {
+      offeredNames_ << defaultName;
+      ++dialogs_;
+      return chosenName_;
+    });
+  }
+  void TearDown() override {
+    controller_.reset();
+    window_.reset();
+  }
+  // Answers the next message box with OK and keeps its text.
+  void answerNextBox() {
+    auto* timer = new QTimer(window_.get());
+    timer->setInterval(20);
+    QObject::connect(timer, &QTimer::timeout, [this, timer] {
+      if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+        boxTexts_ << box->text();
+        box->accept();
+        timer->deleteLater();
+      }
+    });
+    timer->start();
+  }
+  bool selectLoopback() {
+    // As the operator picks it: the controller re-reads the list before it starts.
+    const int lo = combo_->findData(QStringLiteral("lo"));
+    combo_->setCurrentIndex(lo);
+    emit combo_->activated(lo);
+    return lo >= 0;
+  }
+
+  QTemporaryDir dir_;
+  std::unique_ptr<QWidget> window_;
+  QToolButton* button_ = nullptr;
+  QComboBox* combo_ = nullptr;
+  QLineEdit* port_ = nullptr;
+  QStatusBar* status_ = nullptr;
+  std::unique_ptr<tovik::RecordController> controller_;
+  QString chosenName_;
+  QStringList offeredNames_;
+  QStringList boxTexts_;
+  int dialogs_ = 0;
+};
+
+TEST_F(RecordControllerTest, DefaultNameIsTheLocalMinute) {
+  EXPECT_EQ(tovik::RecordController::defaultFileName(QDateTime(QDate(2024, 3, 7), QTime(9, 5, 59))),
+            QStringLiteral("2024-03-07-09-05.pcap"));
+  EXPECT_EQ(tovik::RecordController::defaultFileName(QDateTime(QDate(2031, 12, 31), QTime(23, 59))),
+            QStringLiteral("2031-12-31-23-59.pcap"));
+}
+
+TEST_F(RecordControllerTest, CancelledDialogLeavesTheButtonUncheckedAndStartsNothing) {
+  chosenName_.clear();
+  button_->click();
+  EXPECT_EQ(dialogs_, 1);
+  ASSERT_EQ(offeredNames_.size(), 1);
+  EXPECT_TRUE(QRegularExpression(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d-\\d\\d-\\d\\d\\.pcap$"))
+                  .match(offeredNames_[0])
+                  .hasMatch())
+      << offeredNames_[0].toStdString();
+  EXPECT_FALSE(button_->isChecked());
+  EXPECT_FALSE(controller_->isRecording());
+  EXPECT_TRUE(boxTexts_.isEmpty());
+}
+
+struct ControllerFailure {
+  const char* what;
+  const char* portText;
+  const char* fileName;  // inside the test's directory
+  bool dialogShown;
+  const char* reasonPart;
+};
+
+class RecordControllerFailures : public RecordControllerTest,
+                                 public ::testing::WithParamInterface<ControllerFailure> {};
+
+TEST_P(RecordControllerFailures, ShowTheReasonAndUncheck) {
+  const ControllerFailure& c = GetParam();
+  ASSERT_TRUE(selectLoopback());
+  port_->setText(QString::fromLatin1(c.portText));
+  chosenName_ = dir_.filePath(QString::fromLatin1(c.fileName));
+  answerNextBox();
+  button_->click();
+  EXPECT_EQ(dialogs_, c.dialogShown ? 1 : 0);
+  if (controller_->recorder().error() == RecordError::NoPermission) {
+    GTEST_SKIP() << kNoPermission;
+  }
+  ASSERT_EQ(boxTexts_.size(), 1);
+  EXPECT_TRUE(boxTexts_[0].contains(QString::fromLatin1(c.reasonPart)))
+      << boxTexts_[0].toStdString();
+  EXPECT_FALSE(button_->isChecked());
+  EXPECT_FALSE(controller_->isRecording());
+  EXPECT_FALSE(QFile::exists(chosenName_));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Recording, RecordControllerFailures,
+    ::testing::Values(ControllerFailure{"missing_directory", "2368", "no/such/dir/x.pcap", true,
+                                        "No such file or directory"},
+                      ControllerFailure{"port_out_of_range", "99999", "y.pcap", false, "99999"},
+                      ControllerFailure{"port_not_a_number", "23a8", "z.pcap", false, "23a8"}),
+    [](const auto& info) { return std::string(info.param.what); });
+
+TEST_F(RecordControllerTest, RecordThenStopReportsFileAndCount) {
+  ASSERT_TRUE(selectLoopback());
+  const uint16_t port = freePort();
+  PayloadSink sink(port);
+  port_->setText(QString::number(port));
+  chosenName_ = dir_.filePath(QStringLiteral("gui.pcap"));
+  std::vector<bool> changes;
+  QObject::connect(controller_.get(), &tovik::RecordController::recordingChanged,
+                   [&changes](bool on) { changes.push_back(on); });
+  answerNextBox();  // only shown if the start fails
+  button_->click();
+  if (controller_->recorder().error() == RecordError::NoPermission) {
+    GTEST_SKIP() << kNoPermission;
+  }
+  ASSERT_TRUE(controller_->isRecording()) << boxTexts_.join('\n').toStdString();
+  EXPECT_TRUE(button_->isChecked());
+  EXPECT_FALSE(combo_->isEnabled()) << "the interface is fixed while recording";
+
+  tovik::net::UdpSocket sender;
+  ASSERT_TRUE(sender.open());
+  std::vector<uint8_t> packet(tovik::kPacketSize, 0);
+  packet[0] = 0xFF;
+  packet[1] = 0xEE;
+  for (int i = 0; i < 7; ++i)
+    ASSERT_TRUE(sender.sendTo(packet.data(), packet.size(), "127.0.0.1", port));
+  ASSERT_TRUE(waitFor([&] { return controller_->recorder().capturedPackets() == 7; }, 3s));
+
+  const auto t0 = std::chrono::steady_clock::now();
+  button_->click();
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, 2s);
+  EXPECT_FALSE(controller_->isRecording());
+  EXPECT_FALSE(button_->isChecked());
+  EXPECT_TRUE(combo_->isEnabled());
+  const QString message = status_->currentMessage();
+  EXPECT_TRUE(message.contains(QStringLiteral("7 packets"))) << message.toStdString();
+  EXPECT_TRUE(message.contains(chosenName_)) << message.toStdString();
+  EXPECT_EQ(changes, (std::vector<bool>{true, false}));
+  EXPECT_TRUE(boxTexts_.isEmpty());
+
+  tovik::capture::CaptureFile capture;
+  ASSERT_TRUE(capture.open(chosenName_.toStdString())) << capture.errorString();
+  EXPECT_EQ(capture.pointCount(), 7u);
+}
+
+TEST_F(RecordControllerTest, LidarOnLoopbackSelectsLoopbackByDefault) {
+  std::vector<CaptureInterface> list;
+  std::string error;
+  ASSERT_TRUE(tovik::capture::listCaptureInterfaces(&list, &error));
+  for (const auto& i : list)
+    if (i.hasIpv4 && !i.description.empty() && std::strchr("RIBA", i.description[0]))
+      GTEST_SKIP() << "a network card's description takes precedence here: " << i.name;
+  if (combo_->findData(QStringLiteral("lo")) < 0) GTEST_SKIP() << "no loopback listed";
+
+  // Until the operator picks one, the choice follows the lidar's address at every refresh.
+  const QString first = combo_->itemData(0).toString();
+  controller_->setAddressProvider([] { return std::string(); });
+  controller_->refreshInterfaces();
+  EXPECT_EQ(combo_->currentData().toString(), first) << "no address: the first interface";
+  controller_->setAddressProvider([] { return std::string("127.0.0.2"); });
+  controller_->refreshInterfaces();
+  EXPECT_EQ(combo_->currentData().toString(), QStringLiteral("lo"));
+
+  controller_->setAddressProvider([] { return std::string("192.0.2.9"); });
+  controller_->setRouteTableReader([] {
+    return std::string(
+        "Iface\tDestination\tGateway\tFlags\tRefCnt\tUse\tMetric\tMask\n"
+        "lo\t000200C0\t00000000\t0001\t0\t0\t0\t00FFFFFF\n");
+  });
+  combo_->setCurrentIndex(0);
+  controller_->refreshInterfaces();
+  EXPECT_EQ(combo_->currentData().toString(), QStringLiteral("lo"));
+
+  // The operator's pick survives; opening the list re-reads it.
+  const int lo = combo_->findData(QStringLiteral("lo"));
+  const int pick = lo == combo_->count() - 1 ? 0 : combo_->count() - 1;
+  if (pick == lo) GTEST_SKIP() << "only the loopback interface is listed";
+  combo_->setCurrentIndex(pick);
+  emit combo_->activated(pick);
+  const QString chosen = combo_->currentData().toString();
+  combo_->clear();
+  combo_->addItem(QStringLiteral("stale"), chosen);
+  QMouseEvent press(QEvent::MouseButtonPress, QPointF(2, 2), Qt::LeftButton, Qt::LeftButton,
+                    Qt::NoModifier);
+  controller_->eventFilter(combo_, &press);
+  EXPECT_EQ(combo_->count(), int(list.size()));
+  EXPECT_EQ(combo_->currentData().toString(), chosen);
+}
+
+#endif  // TOVIK_TEST_RECORD_CONTROLLER
+
+}  // namespace
+
+int main(int argc, char** argv) {
+#ifdef TOVIK_TEST_RECORD_CONTROLLER
+  // No 3D view here: the widgets work on the offscreen platform, without an X display.
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+#else
+  QCoreApplication app(argc, argv);
+#endif
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
