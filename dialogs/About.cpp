@@ -1,27 +1,24 @@
 #include "dialogs/About.h"
 
-#include <QLabel>
-#include <QVBoxLayout>
+#include "device/device_text.h"
+#include "ui_About.h"
 
-namespace {
-
-constexpr int kVersionCount = 8;
-
-}  // namespace
-
-About::About(QWidget* parent) : QWidget(parent) {
-  setWindowTitle(tr("About"));
-  resize(553, 300);
+About::About(QWidget* parent) : QWidget(parent), ui_(std::make_unique<Ui::About>()) {
+  ui_->setupUi(this);
   setAttribute(Qt::WA_QuitOnClose, false);
-  label_ = new QLabel(tr("Tovik16 Studio"), this);
-  label_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-  auto* layout = new QVBoxLayout(this);
-  layout->addWidget(label_);
 }
 
+About::~About() = default;
+
 void About::sSetVersion(QStringList Versions) {
-  if (Versions.size() < kVersionCount) return;
-  versions_ = Versions.mid(0, kVersionCount);
-  label_->setText(tr("Tovik16 Studio") + QStringLiteral("\n\n") +
-                  versions_.join(QLatin1Char('\n')));
+  if (Versions.size() < tovik::kVersionCount) return;
+  versions_ = Versions.mid(0, tovik::kVersionCount);
+  ui_->label_2ndFPGA->setText(versions_[tovik::kVersionFpga2]);
+  ui_->label_3ndFPGA->setText(versions_[tovik::kVersionFpga3]);
+  ui_->label_LidarNumber->setText(versions_[tovik::kVersionLidarId]);
+  ui_->label_2ndHardware->setText(versions_[tovik::kVersionHardware2]);
+  ui_->label_3ndHardware->setText(versions_[tovik::kVersionHardware3]);
+  ui_->label_emisionBoard->setText(versions_[tovik::kVersionEmission]);
+  ui_->label_receiveBoard->setText(versions_[tovik::kVersionReceive]);
+  ui_->label_structVer->setText(versions_[tovik::kVersionStructure]);
 }

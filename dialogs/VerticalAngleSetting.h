@@ -1,28 +1,39 @@
-// The vertical angle window. This version keeps the last device status and packet, the angle
-// mode and shows the deviation warning; the angle table and sending angles are not in it yet.
+// The vertical angle window: the elevation of each channel as the device reports it beside the
+// angles to set (the nominal table of the current angle mode, or a copy of the read-back), and
+// the write of those angles to the device in one vertical angle datagram.
 #pragma once
 
+#include <QString>
 #include <QWidget>
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "device/setting_data.h"
+#include "dialogs/acwp_packet.h"
 
-class QLabel;
+class QStandardItemModel;
 typedef unsigned char u_char;
+typedef unsigned short u_short;
+
+namespace Ui {
+class VerticalAngleSetting;
+}
 
 class VerticalAngleSetting : public QWidget {
   Q_OBJECT
 
  public:
   explicit VerticalAngleSetting(QWidget* parent = nullptr);
+  ~VerticalAngleSetting() override;
 
   int degreeMode() const { return degreeMode_; }
   // Channel of the last deviation warning, -1 before the first.
   int mistakenChannel() const { return mistakenChannel_; }
   int recordsReceived() const { return recordsReceived_; }
   bool hasDevicePacket() const { return hasDevicePacket_; }
+  QStandardItemModel* model() const { return model_; }
 
  public slots:
   void onLidarStatusReceiving_(SettingData* data, std::vector<int> Mac);
@@ -30,13 +41,30 @@ class VerticalAngleSetting : public QWidget {
   void OnLidarDifoData_(const u_char* packet);
   // Shows the warning that channel (0..15, packet order) deviates by more than 1.5 degrees.
   void showAngleMistake(int channel);
+  // Stores the angle mode; 0 and 1 also put that mode's nominal angles in "Set Angle".
   void setDegreeMode(int mode);
+  void initView();
+  void addDataRecord(int channel, QString reView, QString setData);
+  // "ReView Angle" of the channel's row, two decimals.
+  void reViewData(int channel, float reView);
+  // "Set Angle" of the channel's row, two decimals.
+  void preSetAngleData(int channel, float setData);
+  // "Set Angle" of the channel's row in hundredths of a degree.
+  int getAngleDatas(int channel);
+  void reflushLidarStatus();
+  void SendPacketToLidar();
+  void TwoBytesDecToHex(int num, uint8_t& upperbytesnumber, uint8_t& lowerbytesnumber);
+  // Sends 1206 bytes of packet to ip_data:portdata; false when it could not be sent.
+  bool SendPacketDataToLidar(unsigned char* packet, const char* ip_data, u_short portdata);
+  void sendDataTolidar();
 
  private:
-  QLabel* label_;
+  std::unique_ptr<Ui::VerticalAngleSetting> ui_;
+  QStandardItemModel* model_;
   SettingData deviceSetting_;
   std::vector<int> mac_;
   std::array<uint8_t, tovik::kDevicePacketSize> devicePacket_{};
+  tovik::ConfigPacket packetBuffer_{};
   bool hasDevicePacket_ = false;
   int degreeMode_ = 0;
   int mistakenChannel_ = -1;
