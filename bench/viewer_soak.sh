@@ -22,7 +22,7 @@ xvfb-run -a -s "-screen 0 1280x720x24" "$build/app/tovik16-viewer" --connect \
 xvfb=$!
 viewer=""
 for _ in $(seq 50); do
-  viewer=$(pgrep -n -x tovik16-viewer || true)
+  viewer=$(pgrep -x -P "$xvfb" tovik16-viewer || true)
   [ -n "$viewer" ] && break
   sleep 0.2
 done

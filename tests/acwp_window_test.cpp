@@ -22,15 +22,10 @@
 #include "acquisition/udp_socket.h"
 #include "device/GetSet.h"
 #include "dialogs/ACWPSettingWidget.h"
+#include "loopback_sim.h"
 #include "tools/sim/sim_runner.h"
 
 namespace {
-
-quint16 freePort() {
-  tovik::net::UdpSocket s;
-  if (!s.open() || !s.bind("127.0.0.1", 0)) return 0;
-  return s.localEndpoint().port;
-}
 
 // Answers every modal box and file dialog as it appears and keeps what they said.
 class BoxAnswerer : public QObject {
@@ -275,7 +270,7 @@ class AcwpWindowTest : public QObject {
   }
 
   void refreshFillsFields() {
-    refreshWith(freePort());
+    refreshWith(tovik::test::freeUdpPort());
     QCOMPARE(captures_.size(), size_t(1));
     QCOMPARE(captures_[0].frameLimit, 1000);
     QVERIFY(!captures_[0].requireDeviceHeader);  // any full frame ends a refresh
@@ -574,26 +569,15 @@ class AcwpWindowTest : public QObject {
     if (geteuid() != 0) QSKIP("capturing on lo needs root (CAP_NET_RAW)");
     w_->setCaptureFunction(&tovik::captureDevicePacket);
     tovik::sim::RunOptions o;
-    o.sim.dataPort = freePort();
-    o.sim.devicePort = freePort();
+    o.sim.dataPort = tovik::test::freeUdpPort();
+    o.sim.devicePort = tovik::test::freeUdpPort();
     o.dataSourcePort = 0;
     o.deviceSourcePort = 0;
     o.durationS = 60;
     o.quiet = true;
-    std::ostringstream log;
-    tovik::sim::NetworkRunner runner(o, log);
+    tovik::test::SimulatedLidar lidar(o);
     std::string error;
-    QVERIFY2(runner.open(&error), error.c_str());
-    std::atomic<bool> stop{false};
-    std::thread simThread([&] { runner.run(stop); });
-    struct Join {
-      std::atomic<bool>& stop;
-      std::thread& t;
-      ~Join() {
-        stop = true;
-        if (t.joinable()) t.join();
-      }
-    } join{stop, simThread};
+    QVERIFY2(lidar.start(&error), error.c_str());
 
     registerDeviceMetaTypes();
     GetSet getSet;
@@ -649,7 +633,7 @@ class AcwpWindowTest : public QObject {
     QCOMPARE(boxes.titles(), QStringLiteral("Tips/Setup completed"));
 
     // Factory defaults to the device's own port (an ephemeral port, above 32767).
-    const quint16 devicePort = runner.deviceSourcePort();
+    const quint16 devicePort = lidar.runner().deviceSourcePort();
     QVERIFY(devicePort > 32767);
     edit("lineEdit_DestIP")->setText("127.0.0.2");
     edit("lineEdit_DestPort")->setText(QString::number(devicePort));
@@ -657,15 +641,14 @@ class AcwpWindowTest : public QObject {
     click("pushButton_RecoverSetting");
     QCOMPARE(boxes.titles(), QStringLiteral("Tips/Reset completed !"));
     QTest::qWait(300);  // the simulator applies datagrams between its sends
-    stop = true;
-    simThread.join();
+    lidar.stop();
 
-    const std::string applied = log.str();
+    const std::string applied = lidar.log();
     QVERIFY2(applied.find("advanced settings") != std::string::npos, applied.c_str());
     QVERIFY2(applied.find("factory defaults") != std::string::npos, applied.c_str());
     // The second Set changed nothing.
     QVERIFY2(applied.find("advanced settings: no change") != std::string::npos, applied.c_str());
-    const tovik::sim::SimState& s = runner.simulator().state();
+    const tovik::sim::SimState& s = lidar.runner().simulator().state();
     const tovik::sim::SimState factory = tovik::sim::initialState(o.sim);
     QCOMPARE(s.rangeX100, factory.rangeX100);
     QCOMPARE(s.horizontalOffsetRaw, factory.horizontalOffsetRaw);

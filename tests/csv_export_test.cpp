@@ -42,15 +42,9 @@
 #include "app/manwindow.h"
 #include "device/GetSet.h"
 #include "dialogs/SaveDataOptions.h"
-#include "tools/sim/sim_runner.h"
+#include "loopback_sim.h"
 
 namespace {
-
-quint16 freePort() {
-  tovik::net::UdpSocket s;
-  if (!s.open() || !s.bind("127.0.0.1", 0)) return 0;
-  return s.localEndpoint().port;
-}
 
 // n points per channel, raw distance 4000, azimuths 0, 360/n, ... (so 90 and 180 occur exactly
 // for n a multiple of 4).
@@ -109,38 +103,6 @@ Csv parseCsv(const QByteArray& bytes) {
 }
 
 const QByteArray kHeader = QByteArray(tovik::csv::kHeader);
-
-// The simulated lidar sending to loopback ports from free source ports, on its own thread.
-class SimulatedLidar {
- public:
-  SimulatedLidar(quint16 dataPort, quint16 devicePort, int rpm) {
-    tovik::sim::RunOptions o;
-    o.sim.rpm = rpm;
-    o.sim.dataPort = dataPort;
-    o.sim.devicePort = devicePort;
-    o.dataSourcePort = 0;
-    o.deviceSourcePort = 0;
-    o.durationS = 20;  // a bound in case a test leaves it running
-    o.quiet = true;
-    runner_ = std::make_unique<tovik::sim::NetworkRunner>(o, log_);
-  }
-  ~SimulatedLidar() { stop(); }
-  bool start(std::string* error) {
-    if (!runner_->open(error)) return false;
-    thread_ = std::thread([this] { runner_->run(stop_); });
-    return true;
-  }
-  void stop() {
-    stop_ = true;
-    if (thread_.joinable()) thread_.join();
-  }
-
- private:
-  std::ostringstream log_;
-  std::unique_ptr<tovik::sim::NetworkRunner> runner_;
-  std::atomic<bool> stop_{false};
-  std::thread thread_;
-};
 
 // The revolutions of a simulator capture as playback decodes them.
 struct CaptureFrames {
@@ -256,13 +218,15 @@ class CsvExportTest : public QObject {
   // --- Exports from the window ------------------------------------------------------------------
 
   void liveExportFromSimulator() {
-    const quint16 dataPort = freePort(), devicePort = freePort();
+    const quint16 dataPort = tovik::test::freeUdpPort(), devicePort = tovik::test::freeUdpPort();
     w_->findChild<QLineEdit*>(QStringLiteral("lineEdit_portNumber"))
         ->setText(QString::number(dataPort));
     w_->findChild<QLineEdit*>(QStringLiteral("lineEdit"))->setText(QString::number(devicePort));
     w_->findChild<QToolButton*>(QStringLiteral("toolButton_Lidar"))->click();
     QTRY_VERIFY_WITH_TIMEOUT(w_->getSet_->stats().listening, 2000);
-    SimulatedLidar lidar(dataPort, devicePort, 1200);
+    tovik::sim::RunOptions options = tovik::test::loopbackSimulator(dataPort, devicePort);
+    options.sim.rpm = 1200;
+    tovik::test::SimulatedLidar lidar(options);
     std::string error;
     QVERIFY2(lidar.start(&error), error.c_str());
     QTRY_VERIFY_WITH_TIMEOUT(w_->framesDrawn_ >= 2 && w_->drawnPointCount_ > 5000, 4000);

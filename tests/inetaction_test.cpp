@@ -22,6 +22,7 @@
 #include "device/InetactionSetupWidget.h"
 #include "device/network_config_packet.h"
 #include "device/setting_data.h"
+#include "loopback_sim.h"
 #include "tools/sim/sim_runner.h"
 #include "tools/sim/sim_state.h"
 
@@ -71,12 +72,6 @@ Packet packetOf(const tovik::sim::SimState& state) {
 }
 
 tovik::sim::SimState defaultState() { return tovik::sim::initialState(tovik::sim::SimConfig{}); }
-
-quint16 freePort() {
-  tovik::net::UdpSocket s;
-  if (!s.open() || !s.bind("127.0.0.1", 0)) return 0;
-  return s.localEndpoint().port;
-}
 
 struct SentDatagram {
   Packet bytes{};
@@ -461,7 +456,8 @@ class InetactionTest : public QObject {
   // new settings in the window.
   void setChangesTheSimulatedLidar() {
     w_->setDatagramSender(nullptr);  // the real one-shot socket
-    const quint16 devicePort = freePort(), dataPort = freePort(), newDataPort = freePort();
+    const quint16 devicePort = tovik::test::freeUdpPort(), dataPort = tovik::test::freeUdpPort(),
+                  newDataPort = tovik::test::freeUdpPort();
     QVERIFY(devicePort && dataPort && newDataPort);
 
     tovik::sim::RunOptions o;
@@ -473,20 +469,9 @@ class InetactionTest : public QObject {
     o.deviceSourcePort = 0;
     o.durationS = 30;
     o.quiet = true;
-    std::ostringstream log;
-    tovik::sim::NetworkRunner runner(o, log);
+    tovik::test::SimulatedLidar lidar(o);
     std::string error;
-    QVERIFY2(runner.open(&error), error.c_str());
-    std::atomic<bool> stop{false};
-    std::thread simThread([&] { runner.run(stop); });
-    struct Join {
-      std::atomic<bool>& stop;
-      std::thread& t;
-      ~Join() {
-        stop = true;
-        if (t.joinable()) t.join();
-      }
-    } join{stop, simThread};
+    QVERIFY2(lidar.start(&error), error.c_str());
 
     GetSet getSet;
     getSet.port = devicePort;
@@ -542,10 +527,9 @@ class InetactionTest : public QObject {
     QCOMPARE(child<QComboBox>("comboBox_LidarStatus")->currentText(), QStringLiteral("Sleep"));
     QCOMPARE(boxes.texts().last(), QStringLiteral("Resresh completed"));
 
-    stop = true;
-    simThread.join();
-    QCOMPARE(runner.stats().configsApplied, uint64_t(1));
-    QCOMPARE(runner.simulator().state().listenAddress, std::string("127.0.0.42"));
+    lidar.stop();
+    QCOMPARE(lidar.runner().stats().configsApplied, uint64_t(1));
+    QCOMPARE(lidar.runner().simulator().state().listenAddress, std::string("127.0.0.42"));
   }
 };
 

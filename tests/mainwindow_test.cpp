@@ -34,7 +34,6 @@
 #include "acquisition/SelectLidar.h"
 #include "acquisition/SetLidarModes.h"
 #include "acquisition/geometry.h"
-#include "acquisition/udp_socket.h"
 #include "app/manwindow.h"
 #include "app/point_cloud_view.h"
 #include "app/status_health.h"
@@ -45,17 +44,11 @@
 #include "dialogs/Form_QLaserSelection.h"
 #include "dialogs/SaveDataOptions.h"
 #include "dialogs/VerticalAngleSetting.h"
-#include "tools/sim/sim_runner.h"
+#include "loopback_sim.h"
 
 namespace {
 
 // A UDP port that is free on this host right now.
-quint16 freePort() {
-  tovik::net::UdpSocket s;
-  if (!s.open() || !s.bind("127.0.0.1", 0)) return 0;
-  return s.localEndpoint().port;
-}
-
 // A revolution of n points per channel, 10 m away (raw 4000 at 0.25 cm per count), spread
 // evenly over the azimuth.
 LidarData makeRevolution(int n) {
@@ -70,40 +63,6 @@ LidarData makeRevolution(int n) {
   }
   return d;
 }
-
-// The simulated lidar sending to loopback ports from free source ports, on its own thread.
-class SimulatedLidar {
- public:
-  SimulatedLidar(quint16 dataPort, quint16 devicePort, bool dual, int degreeMode, int accuaryMode) {
-    tovik::sim::RunOptions o;
-    o.sim.dualReturn = dual;
-    o.sim.degreeMode = degreeMode;
-    o.sim.accuaryMode = accuaryMode;
-    o.sim.dataPort = dataPort;
-    o.sim.devicePort = devicePort;
-    o.dataSourcePort = 0;
-    o.deviceSourcePort = 0;
-    o.durationS = 20;  // a bound in case a test leaves it running
-    o.quiet = true;
-    runner_ = std::make_unique<tovik::sim::NetworkRunner>(o, log_);
-  }
-  ~SimulatedLidar() { stop(); }
-  bool start(std::string* error) {
-    if (!runner_->open(error)) return false;
-    thread_ = std::thread([this] { runner_->run(stop_); });
-    return true;
-  }
-  void stop() {
-    stop_ = true;
-    if (thread_.joinable()) thread_.join();
-  }
-
- private:
-  std::ostringstream log_;
-  std::unique_ptr<tovik::sim::NetworkRunner> runner_;
-  std::atomic<bool> stop_{false};
-  std::thread thread_;
-};
 
 }  // namespace
 
@@ -121,7 +80,7 @@ class MainWindowTest : public QObject {
   }
   // Point the data and telemetry fields at free ports, so no test binds the device's ports.
   void useFreePorts(quint16* dataPort = nullptr, quint16* devicePort = nullptr) {
-    const quint16 data = freePort(), device = freePort();
+    const quint16 data = tovik::test::freeUdpPort(), device = tovik::test::freeUdpPort();
     child<QLineEdit>("lineEdit_portNumber")->setText(QString::number(data));
     child<QLineEdit>("lineEdit")->setText(QString::number(device));
     if (dataPort) *dataPort = data;
@@ -508,7 +467,11 @@ class MainWindowTest : public QObject {
              w_->tableModel_.get());
 
     QTRY_VERIFY_WITH_TIMEOUT(w_->getSet_->stats().listening, 2000);
-    SimulatedLidar lidar(dataPort, devicePort, dual, degreeMode, accuaryMode);
+    tovik::sim::RunOptions options = tovik::test::loopbackSimulator(dataPort, devicePort);
+    options.sim.dualReturn = dual;
+    options.sim.degreeMode = degreeMode;
+    options.sim.accuaryMode = accuaryMode;
+    tovik::test::SimulatedLidar lidar(options);
     std::string error;
     QVERIFY2(lidar.start(&error), error.c_str());
 

@@ -10,18 +10,12 @@
 #include "acquisition/GetlidarData.h"
 #include "acquisition/GetlidarData_1.h"
 #include "acquisition/udp_socket.h"
+#include "loopback_sim.h"
 #include "tools/sim/sim_runner.h"
 
 using namespace std::chrono_literals;
 
 namespace {
-
-uint16_t freePort() {
-  tovik::net::UdpSocket s;
-  EXPECT_TRUE(s.open());
-  EXPECT_TRUE(s.bind("127.0.0.1", 0));
-  return s.localEndpoint().port;
-}
 
 struct Frames {
   std::mutex mutex;
@@ -35,8 +29,8 @@ std::vector<LidarData> receiveFromSimulator(Receiver& receiver, bool dual, uint6
                                             tovik::sim::RunStats* simStats) {
   tovik::sim::RunOptions o;
   o.sim.dualReturn = dual;
-  o.sim.dataPort = freePort();
-  o.sim.devicePort = freePort();
+  o.sim.dataPort = tovik::test::freeUdpPort();
+  o.sim.devicePort = tovik::test::freeUdpPort();
   o.dataSourcePort = 0;
   o.deviceSourcePort = 0;
   o.rate = 4.0;

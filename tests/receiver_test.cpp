@@ -10,20 +10,13 @@
 #include "acquisition/GetlidarData.h"
 #include "acquisition/GetlidarData_1.h"
 #include "acquisition/udp_socket.h"
+#include "loopback_sim.h"
 #include "packet_builder.h"
 
 using namespace std::chrono_literals;
 using tovik::test::PacketImage;
 
 namespace {
-
-// A port that is free right now on this host.
-uint16_t freePort() {
-  tovik::net::UdpSocket s;
-  EXPECT_TRUE(s.open());
-  EXPECT_TRUE(s.bind("127.0.0.1", 0));
-  return s.localEndpoint().port;
-}
 
 // Collects what a receiver emits, straight from its thread.
 struct Collector {
@@ -103,7 +96,7 @@ std::vector<PacketImage> singleStream(size_t blocks = 3001) {
 }  // namespace
 
 TEST(LiveSingleReceiver, EmitsEveryRevolutionWithTheExpectedPoints) {
-  const uint16_t port = freePort();
+  const uint16_t port = tovik::test::freeUdpPort();
   GetlidarData_1 receiver;
   receiver.port = port;
   receiver.multicastIp = "224.1.1.1";
@@ -134,7 +127,7 @@ TEST(LiveSingleReceiver, EmitsEveryRevolutionWithTheExpectedPoints) {
 }
 
 TEST(LiveSingleReceiver, DropsShortOversizedAndForeignDatagramsAndCountsThem) {
-  const uint16_t port = freePort();
+  const uint16_t port = tovik::test::freeUdpPort();
   GetlidarData_1 receiver;
   receiver.port = port;
   Collector got;
@@ -167,7 +160,7 @@ TEST(LiveSingleReceiver, DropsShortOversizedAndForeignDatagramsAndCountsThem) {
 }
 
 TEST(LiveSingleReceiver, StopsWithoutTrafficAndRestartsOnAFreshRevolution) {
-  const uint16_t port = freePort();
+  const uint16_t port = tovik::test::freeUdpPort();
   GetlidarData_1 receiver;
   receiver.port = port;
   Collector got;
@@ -199,7 +192,7 @@ TEST(LiveSingleReceiver, StopsWithoutTrafficAndRestartsOnAFreshRevolution) {
 }
 
 TEST(LiveDualReceiver, MergesBothEchoesAndFollowsTheEchoCode) {
-  const uint16_t port = freePort();
+  const uint16_t port = tovik::test::freeUdpPort();
   GetlidarData receiver;
   receiver.port = port;
   Collector got;

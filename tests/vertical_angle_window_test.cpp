@@ -21,15 +21,10 @@
 #include "device/GetSet.h"
 #include "dialogs/VerticalAngleSetting.h"
 #include "dialogs/vertical_angle_packet.h"
+#include "loopback_sim.h"
 #include "tools/sim/sim_runner.h"
 
 namespace {
-
-quint16 freePort() {
-  tovik::net::UdpSocket s;
-  if (!s.open() || !s.bind("127.0.0.1", 0)) return 0;
-  return s.localEndpoint().port;
-}
 
 // Answers every modal box as it appears and keeps "title/text" of each.
 class BoxAnswerer : public QObject {
@@ -265,26 +260,15 @@ class VerticalAngleWindowTest : public QObject {
   // device packet shows them.
   void endToEndWithSimulator() {
     tovik::sim::RunOptions o;
-    o.sim.dataPort = freePort();
-    o.sim.devicePort = freePort();
+    o.sim.dataPort = tovik::test::freeUdpPort();
+    o.sim.devicePort = tovik::test::freeUdpPort();
     o.dataSourcePort = tovik::kVerticalAnglePort;
     o.deviceSourcePort = 0;
     o.durationS = 60;
     o.quiet = true;
-    std::ostringstream log;
-    tovik::sim::NetworkRunner runner(o, log);
+    tovik::test::SimulatedLidar lidar(o);
     std::string error;
-    QVERIFY2(runner.open(&error), error.c_str());
-    std::atomic<bool> stop{false};
-    std::thread simThread([&] { runner.run(stop); });
-    struct Join {
-      std::atomic<bool>& stop;
-      std::thread& t;
-      ~Join() {
-        stop = true;
-        if (t.joinable()) t.join();
-      }
-    } join{stop, simThread};
+    QVERIFY2(lidar.start(&error), error.c_str());
 
     registerDeviceMetaTypes();
     GetSet getSet;
@@ -324,9 +308,8 @@ class VerticalAngleWindowTest : public QObject {
         5000);
     QCOMPARE(cell(15, 1), QStringLiteral("14.25"));
     QCOMPARE(cell(1, 1), QStringLiteral("-13.00"));
-    stop = true;
-    simThread.join();
-    QVERIFY2(log.str().find("vertical angles") != std::string::npos, log.str().c_str());
+    lidar.stop();
+    QVERIFY2(lidar.log().find("vertical angles") != std::string::npos, lidar.log().c_str());
   }
 };
 
