@@ -56,7 +56,10 @@ bench: deps
 format-check: deps
 	scripts/check-format.sh
 
-test: unit sanitize fuzz format-check
+tidy: build
+	scripts/check-tidy.sh $(BUILD)
+
+test: unit sanitize fuzz format-check tidy
 
 clean:
 	rm -rf $(BUILD) $(BUILD)-asan $(BUILD)-fuzz $(BUILD)-release

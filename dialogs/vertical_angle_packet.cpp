@@ -44,10 +44,10 @@ ConfigPacket buildVerticalAnglePacket(const uint8_t* devicePacket,
   std::memcpy(p.data(), devicePacket, p.size());
   std::memcpy(p.data(), kFactoryDefaultHeader, sizeof kFactoryDefaultHeader);
   std::memcpy(p.data() + 160, kConfigBlock160, sizeof kConfigBlock160);
-  for (int ch = 0; ch < 16; ++ch) {
-    const std::array<uint8_t, 2> b = encodeAngle(hundredths[size_t(ch)]);
-    p[size_t(245 + 2 * ch)] = b[0];
-    p[size_t(246 + 2 * ch)] = b[1];
+  for (size_t ch = 0; ch < 16; ++ch) {
+    const std::array<uint8_t, 2> b = encodeAngle(hundredths[ch]);
+    p[245 + 2 * ch] = b[0];
+    p[246 + 2 * ch] = b[1];
   }
   std::memset(p.data() + 277, 0, 32);
   std::memcpy(p.data() + 1204, kConfigTail, sizeof kConfigTail);
