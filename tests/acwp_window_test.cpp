@@ -568,13 +568,9 @@ class AcwpWindowTest : public QObject {
   void endToEndWithSimulator() {
     if (geteuid() != 0) QSKIP("capturing on lo needs root (CAP_NET_RAW)");
     w_->setCaptureFunction(&tovik::captureDevicePacket);
-    tovik::sim::RunOptions o;
-    o.sim.dataPort = tovik::test::freeUdpPort();
-    o.sim.devicePort = tovik::test::freeUdpPort();
-    o.dataSourcePort = 0;
-    o.deviceSourcePort = 0;
+    tovik::sim::RunOptions o =
+        tovik::test::loopbackSimulator(tovik::test::freeUdpPort(), tovik::test::freeUdpPort());
     o.durationS = 60;
-    o.quiet = true;
     tovik::test::SimulatedLidar lidar(o);
     std::string error;
     QVERIFY2(lidar.start(&error), error.c_str());

@@ -259,13 +259,10 @@ class VerticalAngleWindowTest : public QObject {
   // The simulator on 127.0.0.2 listens on port 2368; the write changes its angles and the next
   // device packet shows them.
   void endToEndWithSimulator() {
-    tovik::sim::RunOptions o;
-    o.sim.dataPort = tovik::test::freeUdpPort();
-    o.sim.devicePort = tovik::test::freeUdpPort();
-    o.dataSourcePort = tovik::kVerticalAnglePort;
-    o.deviceSourcePort = 0;
+    tovik::sim::RunOptions o =
+        tovik::test::loopbackSimulator(tovik::test::freeUdpPort(), tovik::test::freeUdpPort());
+    o.dataSourcePort = tovik::kVerticalAnglePort;  // where the angle datagrams arrive
     o.durationS = 60;
-    o.quiet = true;
     tovik::test::SimulatedLidar lidar(o);
     std::string error;
     QVERIFY2(lidar.start(&error), error.c_str());
