@@ -106,6 +106,8 @@ manwindow::manwindow(QWidget* parent) : QMainWindow(parent), ui_(new Ui::manwind
   createObjects();
   viewer_ = std::make_unique<tovik::PointCloudView>(ui_->screen);
   connect(viewer_.get(), &tovik::PointCloudView::areaPicked, this, &manwindow::onAreaPicked);
+  connect(viewer_.get(), &tovik::PointCloudView::areaSelectionModeChanged, this,
+          &manwindow::onAreaSelectionModeChanged);
   connect(viewer_.get(), &tovik::PointCloudView::pointSizeKey, this, &manwindow::onPointSizeKey);
   ui_->screen->update();
 

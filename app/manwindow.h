@@ -105,6 +105,8 @@ class manwindow : public QMainWindow {
   void onToggleDataDock();
   void onTogglePause();
   void onAreaPicked(std::vector<int> indices);
+  // The cursor follows the view's selection mode, however it was switched.
+  void onAreaSelectionModeChanged(bool on);
   void onPointSizeKey(int delta);
   void drawNewestRevolution();
   void refreshStatus();
@@ -154,11 +156,13 @@ class manwindow : public QMainWindow {
   int pointSize_ = 1;
   bool axesShown_ = false;
   bool gridHidden_ = true;
-  bool selectingMode_ = false;
+  // The area selection mode is the view's own (key "x" in the view switches it too); the info
+  // text is refreshed only outside it.
+  bool selectingMode() const;
+  bool infoTextEnabled() const { return !selectingMode(); }
   bool selectionActive_ = false;
   int selectedCount_ = 0;
   tovik::SelectionBox selectionBox_;
-  bool infoTextEnabled_ = true;
   LidarData lastScan_;
   std::unique_ptr<QStandardItemModel> tableModel_;
   std::unique_ptr<tovik::PointTable> table_;

@@ -118,10 +118,9 @@ void manwindow::drawNewestRevolution() {
     // second one is framed again.
     --cameraFitsPending_;
     viewer_->setCameraPreset(ui_->comboBox_View->currentIndex());
-    viewer_->resetCamera();
   }
   // Picking reads the drawn depth buffer, which a view that was never shown does not have.
-  if (infoTextEnabled_ && ui_->screen->isVisible()) viewer_->refreshInfoText();
+  if (infoTextEnabled() && ui_->screen->isVisible()) viewer_->refreshInfoText();
   viewer_->render();
   ++framesDrawn_;
   const int64_t drawEnd = perfClock_.nsecsElapsed();
@@ -156,17 +155,15 @@ void manwindow::onPointSizeKey(int delta) {
   pointSize_ = std::clamp(pointSize_ + delta, kMinPointSize, kMaxPointSize);
 }
 
+bool manwindow::selectingMode() const { return viewer_->areaSelectionMode(); }
+
 void manwindow::SelectPoints() {
   ui_->screen->setFocus();
-  viewer_->toggleAreaSelectionMode();
-  selectingMode_ = !selectingMode_;
-  if (selectingMode_) {
-    infoTextEnabled_ = false;
-    setCursor(Qt::CrossCursor);
-  } else {
-    infoTextEnabled_ = true;
-    setCursor(Qt::ArrowCursor);
-  }
+  viewer_->setAreaSelectionMode(!viewer_->areaSelectionMode());
+}
+
+void manwindow::onAreaSelectionModeChanged(bool on) {
+  setCursor(on ? Qt::CrossCursor : Qt::ArrowCursor);
 }
 
 void manwindow::onAreaPicked(std::vector<int> indices) {
@@ -185,11 +182,8 @@ void manwindow::onAreaPicked(std::vector<int> indices) {
   }
   viewer_->setClickedCloud(picked);
 
-  viewer_->toggleAreaSelectionMode();
-  selectingMode_ = false;
-  setCursor(Qt::ArrowCursor);
   selectionActive_ = true;
-  infoTextEnabled_ = true;
+  viewer_->setAreaSelectionMode(false);
 }
 
 void manwindow::onClear() {

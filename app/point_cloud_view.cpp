@@ -6,6 +6,7 @@
 #include <pcl/visualization/pcl_visualizer.h>
 #include <vtkAxesActor.h>
 #include <vtkGenericOpenGLRenderWindow.h>
+#include <vtkInteractorStyleRubberBandPick.h>
 #include <vtkOrientationMarkerWidget.h>
 #include <vtkRenderWindowInteractor.h>
 #include <vtkRenderer.h>
@@ -46,6 +47,30 @@ constexpr int kInfoTextX = 150;
 constexpr int kInfoTextY = 0;
 constexpr int kInfoTextFontSize = 20;
 
+// The rubber-band style keeps its mode (0 turns the camera, 1 selects) and whether a rubber band
+// is being dragged in protected members without accessors; this class only names them.
+class RubberBandState : public vtkInteractorStyleRubberBandPick {
+ public:
+  static bool selecting(vtkInteractorStyleRubberBandPick* style) {
+    return style->*(&RubberBandState::CurrentMode) == 1;
+  }
+  static void dropRubberBand(vtkInteractorStyleRubberBandPick* style) {
+    style->*(&RubberBandState::Moving) = 0;
+  }
+};
+
+// Grows box (minX, maxX, minY, maxY, minZ, maxZ) by the points of cloud; false when it is empty.
+bool growBounds(const Cloud& cloud, double box[6]) {
+  for (const pcl::PointXYZRGB& p : cloud.points) {
+    const double v[3] = {p.x, p.y, p.z};
+    for (int a = 0; a < 3; ++a) {
+      box[2 * a] = std::min(box[2 * a], v[a]);
+      box[2 * a + 1] = std::max(box[2 * a + 1], v[a]);
+    }
+  }
+  return !cloud.points.empty();
+}
+
 void fillCloud(const std::vector<DrawnPoint>& points, Cloud* cloud) {
   cloud->points.resize(points.size());
   for (size_t i = 0; i < points.size(); ++i) {
@@ -79,6 +104,41 @@ struct PointCloudView::Impl {
   Cloud::Ptr clicked{new Cloud};
   boost::signals2::connection areaConnection;
   boost::signals2::connection keyConnection;
+  boost::signals2::connection mouseConnection;
+  // The selection mode last reported by areaSelectionModeChanged.
+  bool selecting = false;
+  // The left button went down while the view was selecting: only such a drag selects.
+  bool pressSelecting = false;
+
+  vtkInteractorStyleRubberBandPick* style() const { return viewer->getInteractorStyle(); }
+
+  // Follows the style's selection mode after each key. A drag begun in the other mode ends here:
+  // its rubber band would be drawn from a stale image of the view, and a camera turn would go on
+  // without a button.
+  void followSelectionMode(PointCloudView* view) {
+    const bool now = RubberBandState::selecting(style());
+    if (now == selecting) return;
+    selecting = now;
+    pressSelecting = false;
+    RubberBandState::dropRubberBand(style());
+    if (style()->GetState() != VTKIS_NONE) {
+      style()->StopState();
+      style()->ReleaseFocus();
+    }
+    emit view->areaSelectionModeChanged(now);
+  }
+
+  // Moves the camera back along its direction until both clouds are in sight; with no point
+  // shown it stays. Shapes (the grid reaches 200 m) do not count; they stay within the depth
+  // range.
+  void fitCameraToClouds() {
+    double box[6] = {1e300, -1e300, 1e300, -1e300, 1e300, -1e300};
+    const bool anyReal = growBounds(*realTime, box);
+    const bool anyClicked = growBounds(*clicked, box);
+    if (!anyReal && !anyClicked) return;
+    renderer->ResetCamera(box);
+    renderer->ResetCameraClippingRange();
+  }
 
   // Replaces the points of the cloud id, or adds it when the view does not hold it (at start,
   // after clearAll). Updating the existing entry draws the same as removing and adding it again
@@ -122,6 +182,10 @@ PointCloudView::PointCloudView(QVTKOpenGLNativeWidget* screen, QObject* parent)
 
   d_->areaConnection = d_->viewer->registerAreaPickingCallback(
       [this](const pcl::visualization::AreaPickingEvent& event) {
+        // The visualizer picks on every release while selecting, also when the button went down
+        // before "x" switched the mode on; such a release is no selection.
+        if (!d_->pressSelecting) return;
+        d_->pressSelecting = false;
         // Indices into the realTime cloud only: the clicked cloud is the previous selection.
         std::vector<int> indices;
         const pcl::Indices picked = event.getPointsIndices(kRealTimeId);
@@ -130,6 +194,7 @@ PointCloudView::PointCloudView(QVTKOpenGLNativeWidget* screen, QObject* parent)
       });
   d_->keyConnection =
       d_->viewer->registerKeyboardCallback([this](const pcl::visualization::KeyboardEvent& event) {
+        d_->followSelectionMode(this);
         if (!event.keyDown()) return;
         const std::string& sym = event.getKeySym();
         const char code = event.getKeyCode();
@@ -138,6 +203,14 @@ PointCloudView::PointCloudView(QVTKOpenGLNativeWidget* screen, QObject* parent)
         } else if (code == '-' || sym == "minus" || sym == "KP_Subtract") {
           emit pointSizeKey(-1);
         }
+      });
+
+  d_->mouseConnection =
+      d_->viewer->registerMouseCallback([this](const pcl::visualization::MouseEvent& event) {
+        if (event.getButton() != pcl::visualization::MouseEvent::LeftButton) return;
+        if (event.getType() == pcl::visualization::MouseEvent::MouseButtonPress ||
+            event.getType() == pcl::visualization::MouseEvent::MouseDblClick)
+          d_->pressSelecting = event.getSelectionMode();
       });
 
   d_->markerAxes = vtkSmartPointer<vtkAxesActor>::New();
@@ -154,6 +227,7 @@ PointCloudView::PointCloudView(QVTKOpenGLNativeWidget* screen, QObject* parent)
 PointCloudView::~PointCloudView() {
   d_->areaConnection.disconnect();
   d_->keyConnection.disconnect();
+  d_->mouseConnection.disconnect();
   d_->marker->SetEnabled(0);
 }
 
@@ -188,6 +262,8 @@ void PointCloudView::setCameraPreset(int index) {
   const Preset& p = kPresets[index];
   d_->viewer->setCameraPosition(p.pos[0], p.pos[1], p.pos[2], p.focal[0], p.focal[1], p.focal[2],
                                 p.up[0], p.up[1], p.up[2]);
+  // One metre from the sensor sees almost nothing of a cloud tens of metres wide.
+  d_->fitCameraToClouds();
   render();
 }
 
@@ -254,12 +330,18 @@ void PointCloudView::toggleAreaSelectionMode() {
   iren->InvokeEvent(vtkCommand::KeyReleaseEvent);
 }
 
+bool PointCloudView::areaSelectionMode() const { return RubberBandState::selecting(d_->style()); }
+
+void PointCloudView::setAreaSelectionMode(bool on) {
+  if (areaSelectionMode() != on) toggleAreaSelectionMode();
+}
+
 void PointCloudView::refreshInfoText() {
   vtkRenderer* renderer = d_->window->GetRenderers()->GetFirstRenderer();
   if (!renderer) return;
   // The world-point picker reads the depth buffer of the last frame at the last mouse position.
-  // It becomes the interactor's picker; the rubber-band selection brings its own area picker.
-  if (d_->interactor->GetPicker() != d_->picker.Get()) d_->interactor->SetPicker(d_->picker);
+  // It never becomes the interactor's picker: in selection mode the visualizer's area pick takes
+  // whatever picker the interactor holds for an area picker.
   const int* pos = d_->interactor->GetEventPosition();
   d_->picker->Pick(pos[0], pos[1], 0, renderer);
   double world[3];

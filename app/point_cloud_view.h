@@ -35,7 +35,9 @@ class PointCloudView : public QObject {
   // Renders the scene now.
   void render();
 
-  void setCameraPreset(int index);  // 0 "Front", 1 "Top", 2 "Left"
+  // Looks along the preset's direction (0 "Front", 1 "Top", 2 "Left"), moved back until both
+  // clouds are in sight; with no points shown the camera stands 1 m from the sensor.
+  void setCameraPreset(int index);
   void resetCamera();
   // Adds or removes the coordinate system "coordinate" (scale 0.5); returns whether it is shown.
   bool toggleAxes(bool shown);
@@ -46,10 +48,16 @@ class PointCloudView : public QObject {
   void clearAll();
 
   // Switches the visualizer's rubber-band selection mode on or off through the interactor's own
-  // key events (the visualizer's "x" key).
+  // key events (the visualizer's "x" key), as an operator's "x" in the view does.
   void toggleAreaSelectionMode();
+  // The rubber-band selection mode as the interactor style holds it: the only record of the
+  // mode, whether the "x" key or the program switched it.
+  bool areaSelectionMode() const;
+  // Switches the mode to on unless it is already there.
+  void setAreaSelectionMode(bool on);
   // Refreshes the info text "Distance:...    Azimuth:..." (id "0") from the point under the
-  // last mouse position.
+  // last mouse position. Picks with a picker of its own: the interactor's picker stays the one
+  // the selection mode needs.
   void refreshInfoText();
   // The info text for a picked world position (six digits after the point).
   static QString infoText(double x, double y, double z);
@@ -69,6 +77,8 @@ class PointCloudView : public QObject {
   void areaPicked(std::vector<int> indices);
   // Key "+" (delta +1) or "-" (delta -1) pressed in the view.
   void pointSizeKey(int delta);
+  // The rubber-band selection mode went on or off (key "x" in the view, or the program).
+  void areaSelectionModeChanged(bool on);
 
  private:
   struct Impl;

@@ -265,8 +265,8 @@ class MainWindowTest : public QObject {
     QVERIFY(!child<QWidget>("comboBox_4")->isEnabled());  // enabled by the first revolution
 
     QCOMPARE(w_->pointSize_, 1);
-    QVERIFY(w_->gridHidden_ && !w_->axesShown_ && !w_->selectingMode_ && !w_->selectionActive_);
-    QVERIFY(w_->infoTextEnabled_ && w_->displayEnabled_ && w_->awaitingFirstStatus_);
+    QVERIFY(w_->gridHidden_ && !w_->axesShown_ && !w_->selectingMode() && !w_->selectionActive_);
+    QVERIFY(w_->infoTextEnabled() && w_->displayEnabled_ && w_->awaitingFirstStatus_);
     QCOMPARE(w_->displayAngleLimit_, 180.0f);
     QCOMPARE(w_->packetsPerFrame_, 30);
     for (int i = 0; i < 16; ++i) QCOMPARE(w_->channelNumber_[size_t(i)], i);
@@ -724,11 +724,11 @@ class MainWindowTest : public QObject {
   void areaSelectionAndClear() {
     // An empty area changes nothing, not even the selection mode.
     child<QToolButton>("toolButton_selectCloud")->click();
-    QVERIFY(w_->selectingMode_);
-    QVERIFY(!w_->infoTextEnabled_);
+    QVERIFY(w_->selectingMode());
+    QVERIFY(!w_->infoTextEnabled());
     QCOMPARE(w_->cursor().shape(), Qt::CrossCursor);
     emit w_->viewer_->areaPicked(std::vector<int>{});
-    QVERIFY(w_->selectingMode_);
+    QVERIFY(w_->selectingMode());
     QVERIFY(!w_->selectionActive_);
     QCOMPARE(w_->cursor().shape(), Qt::CrossCursor);
 
@@ -741,8 +741,8 @@ class MainWindowTest : public QObject {
     QCOMPARE(picked.size(), indices.size());
     emit w_->viewer_->areaPicked(indices);
     QVERIFY(w_->selectionActive_);
-    QVERIFY(!w_->selectingMode_);
-    QVERIFY(w_->infoTextEnabled_);
+    QVERIFY(!w_->selectingMode());
+    QVERIFY(w_->infoTextEnabled());
     QCOMPARE(w_->cursor().shape(), Qt::ArrowCursor);
     QCOMPARE(w_->selectedCount_, 4);
     for (const tovik::DrawnPoint& p : picked) QVERIFY(w_->selectionBox_.contains(p.x, p.y, p.z));
