@@ -172,8 +172,11 @@ void manwindow::onAreaPicked(std::vector<int> indices) {
   const std::vector<tovik::DrawnPoint> picked = viewer_->realTimePointsAt(indices);
   if (picked.empty()) return;
 
-  resetTable(false);
   selectedCount_ = static_cast<int>(indices.size());
+  // One row per selected point from the start, so that the scroll bar reaches them all; the
+  // revolutions fill the rows around the visible part.
+  resetTable(false);
+  table_->sizeForSelection(selectedCount_);
   selectionBox_ = boundingBox(picked);
   // No revolution will arrive to fill the table: list the stored one's points in the box.
   if (!displayEnabled_ || paused_) {

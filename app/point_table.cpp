@@ -4,6 +4,7 @@
 #include <QStandardItemModel>
 #include <QStringList>
 #include <QTableView>
+#include <algorithm>
 
 namespace tovik {
 
@@ -28,6 +29,10 @@ void PointTable::reset(QTableView* view) {
   for (int c = 0; c < kColumnCount; ++c)
     model_->setHeaderData(c, Qt::Horizontal, QString::fromLatin1(kHeaders[c]), Qt::EditRole);
   if (view) view->setModel(model_);
+}
+
+void PointTable::sizeForSelection(int selectedCount) {
+  model_->setRowCount(std::max(0, selectedCount));
 }
 
 void PointTable::writeRow(int row, int pointId, const TablePoint& p) {

@@ -20,6 +20,9 @@ class PointTable {
   // "Distance_m", "Intensity", "Channel", "Adjustedtime", "Timestamp"; attaches it to view when
   // given.
   void reset(QTableView* view = nullptr);
+  // Gives the model selectedCount empty rows: the rows of an area selection exist before the
+  // revolutions write those around the visible part, so the view scrolls through all of them.
+  void sizeForSelection(int selectedCount);
   // Writes the normal rows of one revolution.
   void writeNormalRows(const std::vector<NormalRow>& rows);
   // Writes the selection rows of one revolution: counter is the process-wide

@@ -2,6 +2,8 @@
 // connect flow against the simulated lidar over loopback, the mode slots, the coalesced redraw,
 // the view tools and the status bar read-out.
 #include <QVTKOpenGLNativeWidget.h>
+#include <vtkCommand.h>
+#include <vtkRenderWindowInteractor.h>
 
 #include <QApplication>
 #include <QComboBox>
@@ -11,6 +13,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QSlider>
 #include <QSpinBox>
@@ -62,6 +65,21 @@ LidarData makeRevolution(int n) {
     }
   }
   return d;
+}
+
+// Key c through the 3D view's interactor, as a key pressed in the view arrives there.
+void pressKey(vtkRenderWindowInteractor* iren, char c) {
+  const char sym[2] = {c, 0};
+  iren->SetKeyEventInformation(0, 0, c, 1, sym);
+  iren->InvokeEvent(vtkCommand::KeyPressEvent);
+  iren->InvokeEvent(vtkCommand::CharEvent);
+  iren->InvokeEvent(vtkCommand::KeyReleaseEvent);
+}
+
+// A mouse event at (x, y) in the view's display pixels (origin bottom left).
+void mouse(vtkRenderWindowInteractor* iren, unsigned long event, int x, int y) {
+  iren->SetEventInformation(x, y);
+  iren->InvokeEvent(event);
 }
 
 }  // namespace
@@ -794,6 +812,83 @@ class MainWindowTest : public QObject {
     h.reset();
     QVERIFY(h.sample(c, 1.0).startsWith(QStringLiteral("- packets/s")));
     QCOMPARE(tovik::HealthReadout::idleText(7), QStringLiteral("No point data   device packets 7"));
+  }
+
+  // --- Area selection while revolutions arrive (#9) -------------------------------------------
+
+  void areaSelectionOrders_data() {
+    QTest::addColumn<QString>("steps");
+    QTest::addColumn<bool>("selects");
+    // x: key "x" in the view; S: the "Select" button; R: a revolution passed and drawn, with the
+    // info text unless selecting; D: a drag over the whole view; P and U: the left button
+    // pressed, then moved and released.
+    QTest::newRow("x then drag") << "x R D" << true;
+    QTest::newRow("Select then x then drag") << "S R x R D" << false;
+    QTest::newRow("x twice then drag") << "x R x R D" << false;
+    QTest::newRow("Select twice then drag") << "S R S R D" << false;
+    QTest::newRow("drag during a redraw") << "S P R R U" << true;
+    QTest::newRow("x during a drag") << "P x R U" << false;
+  }
+  void areaSelectionOrders() {
+    QFETCH(QString, steps);
+    QFETCH(bool, selects);
+    auto* screen = child<QVTKOpenGLNativeWidget>("screen");
+    vtkRenderWindowInteractor* iren = screen->interactor();
+    const int right = screen->width() - 10, top = screen->height() - 10;
+    auto revolution = [&] {
+      w_->CalculateCoordinates(makeRevolution(50));  // 800 points
+      w_->drawNewestRevolution();
+    };
+    auto drag = [&] {
+      mouse(iren, vtkCommand::LeftButtonPressEvent, 10, 10);
+      mouse(iren, vtkCommand::MouseMoveEvent, right, top);
+      mouse(iren, vtkCommand::LeftButtonReleaseEvent, right, top);
+    };
+    w_->resetTable(true);  // the table view shows the model from Connect on
+    revolution();
+    revolution();  // the camera frames the first two
+    for (const QString& step : steps.split(' ')) {
+      if (step == "x") {
+        pressKey(iren, 'x');
+      } else if (step == "S") {
+        child<QToolButton>("toolButton_selectCloud")->click();
+      } else if (step == "R") {
+        revolution();
+      } else if (step == "D") {
+        drag();
+      } else if (step == "P") {
+        mouse(iren, vtkCommand::LeftButtonPressEvent, 10, 10);
+      } else if (step == "U") {
+        mouse(iren, vtkCommand::MouseMoveEvent, right, top);
+        mouse(iren, vtkCommand::LeftButtonReleaseEvent, right, top);
+      }
+      // The key, the button and the cursor agree after every step.
+      QCOMPARE(w_->cursor().shape(), w_->selectingMode() ? Qt::CrossCursor : Qt::ArrowCursor);
+    }
+    QCOMPARE(w_->selectionActive_, selects);
+    if (!selects) {
+      // Nothing is left broken: into selection mode, and a drag selects.
+      if (!w_->selectingMode()) child<QToolButton>("toolButton_selectCloud")->click();
+      QVERIFY(w_->selectingMode());
+      w_->view();  // the drag may have turned the camera
+      revolution();
+      drag();
+      QVERIFY(w_->selectionActive_);
+    }
+    QVERIFY(!w_->selectingMode());
+    QCOMPARE(w_->cursor().shape(), Qt::ArrowCursor);
+    QCOMPARE(w_->selectedCount_, 800);
+
+    // One row per selected point from the start: the scroll bar reaches row 50, and the next
+    // revolution fills rows 50 to 80 there.
+    QCOMPARE(w_->tableModel_->rowCount(), 800);
+    auto* table = child<QTableView>("tableView");
+    QTRY_VERIFY(table->verticalScrollBar()->maximum() >= 50);  // laid out by the event loop
+    table->verticalScrollBar()->setValue(50);
+    QCOMPARE(table->verticalScrollBar()->value(), 50);
+    revolution();
+    for (int r : {50, 80}) QCOMPARE(w_->tableModel_->item(r, 0)->text(), QString::number(r));
+    QVERIFY(!w_->tableModel_->item(49, 0) && !w_->tableModel_->item(81, 0));
   }
   // NOLINTEND(readability-identifier-naming)
 };

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QScrollBar>
 #include <QStandardItemModel>
 #include <QTableView>
 #include <vector>
@@ -102,6 +103,27 @@ TEST_F(PointTableTest, SelectionRowsOnlyAroundTheVisibleRows) {
     const bool visible = r >= 50 && r <= 80;
     EXPECT_EQ(cell(model, r, 4), visible ? "2" : "0") << "row " << r;
   }
+  EXPECT_EQ(model.rowCount(), 100);
+}
+
+// #9: the live selection table grew only to the 31 rows written, so its scroll bar never moved
+// and no row beyond them could be reached.
+TEST_F(PointTableTest, SelectionRowsExistUpFrontSoTheViewScrollsToThem) {
+  QTableView view;
+  table.reset(&view);
+  table.sizeForSelection(100);
+  EXPECT_EQ(model.rowCount(), 100);
+  view.resize(400, 300);
+  view.show();
+  QCoreApplication::processEvents();
+  view.verticalScrollBar()->setValue(50);
+  ASSERT_EQ(view.verticalScrollBar()->value(), 50);
+
+  int counter = 0;
+  table.writeSelectionRows(std::vector<TablePoint>(100, samplePoint(3)), 100,
+                           view.verticalScrollBar()->value(), &counter);
+  for (int r = 0; r < 100; ++r)
+    EXPECT_EQ(cell(model, r, 4), r >= 50 && r <= 80 ? "3" : "") << "row " << r;
   EXPECT_EQ(model.rowCount(), 100);
 }
 
