@@ -1,0 +1,81 @@
+#include "acquisition/revolution_index.h"
+
+#include "acquisition/point_packet.h"
+
+namespace tovik {
+
+RevolutionIndex RevolutionIndex::build(const std::vector<const uint8_t*>& packets, Layout layout,
+                                       int echoCode) {
+  RevolutionIndex index;
+  index.layout_ = layout;
+  index.echoCode_ = echoCode;
+  index.starts_.reserve(packets.size() / 64 + 1);
+  index.closes_.reserve(packets.size() / 64 + 1);
+
+  // The block azimuths of the accumulators since the last close: the single-return accumulator
+  // (or the even blocks), and the odd blocks of dual-return decoding.
+  std::vector<float> even, odd;
+  even.reserve(4096);
+  odd.reserve(4096);
+  const bool dual = layout == Layout::Dual;
+  const bool testOdd = dual && echoCode == kSecondEcho;
+  RevolutionStart pending;
+  for (size_t p = 0; p < packets.size(); ++p) {
+    const uint8_t* image = packets[p];
+    if (!isPointPacket(image)) continue;
+    for (int k = 0; k < kBlocksPerPacket; ++k) {
+      const float az = blockAzimuthDegrees(rawBlockAzimuth(image, k));
+      std::vector<float>& acc = dual && (k % 2) ? odd : even;
+      acc.push_back(az);
+      if (!assembly::wrapped(testOdd ? odd : even)) continue;
+      index.starts_.push_back(pending);
+      index.closes_.push_back(p);
+      even.clear();
+      odd.clear();
+      pending = k + 1 < kBlocksPerPacket ? RevolutionStart{p, k + 1} : RevolutionStart{p + 1, 0};
+    }
+  }
+  return index;
+}
+
+bool decodeRevolution(OfflineAssembler& assembler, const std::vector<const uint8_t*>& packets,
+                      const RevolutionIndex& index, size_t i, LidarData* frame) {
+  if (i >= index.size()) return false;
+  assembler.reset();
+  const RevolutionStart& s = index.start(i);
+  const size_t last = index.closePacket(i);
+  for (size_t p = s.packet; p <= last && p < packets.size(); ++p) {
+    if (!assembler.beginPacket(packets[p])) continue;
+    for (int k = p == s.packet ? s.block : 0; k < kBlocksPerPacket; ++k) {
+      if (assembler.addBlock(k, +1)) {
+        *frame = assembler.takeFrame();
+        return true;
+      }
+    }
+  }
+  assembler.reset();
+  return false;
+}
+
+LayoutGuess guessLayout(const std::vector<const uint8_t*>& packets, size_t maxPackets) {
+  int singleVotes = 0, dualVotes = 0;
+  for (size_t p = 0; p < packets.size() && p < maxPackets; ++p) {
+    const uint8_t* image = packets[p];
+    if (!isPointPacket(image)) continue;
+    bool pairsEqual = true, allEqual = true;
+    const uint16_t first = rawBlockAzimuth(image, 0);
+    for (int k = 0; k < kBlocksPerPacket; k += 2) {
+      const uint16_t a = rawBlockAzimuth(image, k), b = rawBlockAzimuth(image, k + 1);
+      pairsEqual = pairsEqual && a == b;
+      allEqual = allEqual && a == first && b == first;
+    }
+    if (!pairsEqual)
+      ++singleVotes;
+    else if (!allEqual)
+      ++dualVotes;
+  }
+  if (singleVotes == dualVotes) return LayoutGuess::Unknown;
+  return dualVotes > singleVotes ? LayoutGuess::Dual : LayoutGuess::Single;
+}
+
+}  // namespace tovik
