@@ -9,15 +9,36 @@ CMAKE_FLAGS ?=
 WERROR := $(if $(CI),-DTOVIK_WERROR=ON,)
 
 .PHONY: all deps build run monitor screenshot test unit sanitize fuzz fuzz-build bench format-check tidy clean
+.PHONY: python-deps python pytest
 
 all: build
 
-deps:
+deps: python-deps
 	@scripts/install-deps.sh
+
+# The Debian packages of the Python module, its tests and examples (scripts/python-deps.txt).
+python-deps:
+	@missing=""; for p in $$(grep -v '^#' scripts/python-deps.txt); do \
+	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "install ok installed" || missing="$$missing $$p"; \
+	done; \
+	if [ -n "$$missing" ]; then \
+	  echo "Installing:$$missing"; SUDO=""; [ "$$(id -u)" -eq 0 ] || SUDO=sudo; \
+	  $$SUDO apt-get update -q && \
+	  $$SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends $$missing; \
+	fi
 
 build: deps
 	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo $(WERROR) $(CMAKE_FLAGS)
 	cmake --build $(BUILD) -j$(JOBS)
+
+# The tovik16 Python module in the build tree (PYTHONPATH=$(BUILD)/python) and its pytest suite;
+# `make unit` runs the suite too, as the CTest case python_tests.
+python: deps
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo $(WERROR) $(CMAKE_FLAGS)
+	cmake --build $(BUILD) -j$(JOBS) --target tovik16_python tovik16-sim tovik16-convert
+
+pytest: python
+	cd $(BUILD) && ctest -R '^python_tests$$' --output-on-failure
 
 run: build
 	scripts/run-demo.sh $(BUILD)
