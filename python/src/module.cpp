@@ -10,6 +10,7 @@
 #include "src/capture_reader.h"
 #include "src/device_dict.h"
 #include "src/live_stream.h"
+#include "src/point_arrays.h"
 
 namespace py = pybind11;
 using tovik::python::CaptureReader;
@@ -76,4 +77,6 @@ PYBIND11_MODULE(_tovik16, m) {
       .def_property_readonly("counters", &LiveStream::counters);
 
   m.def("decode_device_packet", &decodeDevicePacket, py::arg("data"));
+  m.def("positions", &tovik::python::positions, py::arg("distance_cm"), py::arg("azimuth"),
+        py::arg("channel"), py::arg("cos_v"), py::arg("sin_v"));
 }

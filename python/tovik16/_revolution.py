@@ -6,6 +6,8 @@ from typing import TYPE_CHECKING, Optional
 
 import numpy as np
 
+from . import _tovik16
+
 if TYPE_CHECKING:  # pragma: no cover
     import pandas
 
@@ -33,6 +35,9 @@ class Revolution:
     row order of ``tovik16-convert``'s CSV. A point whose distance is 0 carries no return; it is
     kept, as the CSV keeps it (its x, y, z are the optical centre's offset).
 
+    x, y and z are placed when one of them is first read (in C++, on a few threads), so code
+    that needs only ranges, angles or times does not pay for the trigonometry.
+
     Attributes:
         index: number of the revolution in its capture (0 for the first closed one) or in its
             live stream.
@@ -44,27 +49,49 @@ class Revolution:
         time: firing time in microseconds on the device clock (uint64).
     """
 
-    __slots__ = ("index",) + FIELDS
+    __slots__ = ("index", "intensity", "channel", "azimuth", "distance", "time", "_xyz",
+                 "_geometry")
 
     index: int
-    x: np.ndarray
-    y: np.ndarray
-    z: np.ndarray
     intensity: np.ndarray
     channel: np.ndarray
     azimuth: np.ndarray
     distance: np.ndarray
     time: np.ndarray
 
-    def __init__(self, index: int, x, y, z, intensity, channel, azimuth, distance, time) -> None:
+    def __init__(self, index: int, intensity, channel, azimuth, distance, time, distance_cm,
+                 cos_v, sin_v) -> None:
         self.index = index
-        self.x, self.y, self.z = x, y, z
         self.intensity, self.channel = intensity, channel
         self.azimuth, self.distance, self.time = azimuth, distance, time
+        self._xyz = None
+        self._geometry = (distance_cm, cos_v, sin_v)
+
+    def _positions(self):
+        if self._xyz is None:
+            distance_cm, cos_v, sin_v = self._geometry
+            self._xyz = _tovik16.positions(distance_cm, self.azimuth, self.channel, cos_v, sin_v)
+            self._geometry = None
+        return self._xyz
+
+    @property
+    def x(self) -> np.ndarray:
+        """Metres (float32), towards azimuth 0."""
+        return self._positions()[0]
+
+    @property
+    def y(self) -> np.ndarray:
+        """Metres (float32), towards azimuth 270."""
+        return self._positions()[1]
+
+    @property
+    def z(self) -> np.ndarray:
+        """Metres (float32), up."""
+        return self._positions()[2]
 
     def __len__(self) -> int:
         """The number of points."""
-        return len(self.x)
+        return len(self.distance)
 
     def __repr__(self) -> str:
         return f"<Revolution {self.index}: {len(self)} points>"

@@ -6,7 +6,8 @@ import numpy as np
 __version__: str
 PACKET_SIZE: int
 
-# x, y, z, intensity, channel, azimuth, distance, time (see tovik16.Revolution)
+# intensity, channel, azimuth, distance, time, distance in cm, cos and sin of the channels'
+# vertical angles (see tovik16.Revolution)
 _Arrays = Tuple[
     np.ndarray, np.ndarray, np.ndarray, np.ndarray, np.ndarray, np.ndarray, np.ndarray, np.ndarray
 ]
@@ -69,3 +70,7 @@ class LiveStream:
     def counters(self) -> dict: ...
 
 def decode_device_packet(data: bytes) -> dict: ...
+def positions(
+    distance_cm: np.ndarray, azimuth: np.ndarray, channel: np.ndarray, cos_v: np.ndarray,
+    sin_v: np.ndarray
+) -> Tuple[np.ndarray, np.ndarray, np.ndarray]: ...
