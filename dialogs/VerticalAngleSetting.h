@@ -49,7 +49,7 @@ class VerticalAngleSetting : public QWidget {
   void reViewData(int channel, float reView);
   // "Set Angle" of the channel's row, two decimals.
   void preSetAngleData(int channel, float setData);
-  // "Set Angle" of the channel's row in hundredths of a degree.
+  // "Set Angle" of the channel's row in hundredths of a degree, rounded (see angleHundredths).
   int getAngleDatas(int channel);
   void reflushLidarStatus();
   void SendPacketToLidar();

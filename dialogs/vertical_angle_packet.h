@@ -21,7 +21,11 @@ constexpr double kMaxAngleDeviationDeg = 1.5;
 // High and low byte of num; both 0 when num is 0, negative or 65536 and more.
 void TwoBytesDecToHex(int num, uint8_t& upperbytesnumber, uint8_t& lowerbytesnumber);
 
-// Degrees to hundredths, rounded to the nearest hundredth (-14.99 gives -1499).
+// Degrees to hundredths, rounded to the nearest hundredth (-14.99 gives -1499). The device's own
+// rule takes the angle x 100 in single precision and truncates it toward zero; that writes 0.53
+// as 52 and -16.47 as -1646 (their single-precision products are 52.999996 and -1646.9999), so a
+// read-back angle written back unchanged would move by 0.01 degree. Rounding keeps it. (0.29 is
+// not such a case in single precision, where it gives 29; only a double product truncates to 28.)
 int angleHundredths(double degrees);
 
 // The two bytes of an angle in hundredths: a negative v is written as v + 65535.

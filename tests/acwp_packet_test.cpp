@@ -79,7 +79,7 @@ INSTANTIATE_TEST_SUITE_P(
     Texts, ParseHundredths,
     ::testing::Values(HundredthsCase{"150.5", 15050},  // the measuring range keeps its decimals
                       HundredthsCase{"200", 20000}, HundredthsCase{"-0.01", -1},
-                      HundredthsCase{"0.29", 29},  // 28.999... in binary; must not truncate
+                      HundredthsCase{"0.29", 29},  // 28.999... as a double: must not truncate
                       HundredthsCase{"-14.99", -1499}, HundredthsCase{" 1.23 ", 123},
                       HundredthsCase{"", std::nullopt}, HundredthsCase{"abc", std::nullopt},
                       HundredthsCase{"1e30", std::nullopt}, HundredthsCase{"nan", std::nullopt}));

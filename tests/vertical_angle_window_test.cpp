@@ -182,6 +182,20 @@ class VerticalAngleWindowTest : public QObject {
     QVERIFY(label("label")->text().isEmpty());
   }
 
+  // Issue 9: angles read back are written back unchanged. 0.53 and -16.47 are where truncating
+  // the single-precision product (52.999996, -1646.9999) would lose a hundredth.
+  void readBackAnglesWriteBackUnchanged() {
+    std::array<int, 16> angles = nominalHundredths(0);
+    angles[0] = -1647;  // row 0
+    angles[1] = 53;     // row 8
+    deliver(devicePacket(angles));
+    BoxAnswerer boxes;
+    w_->reflushLidarStatus();
+    QCOMPARE(cell(0, 2), QStringLiteral("-16.47"));
+    QCOMPARE(cell(8, 2), QStringLiteral("0.53"));
+    for (int ch = 0; ch < 16; ++ch) QCOMPARE(w_->getAngleDatas(ch), angles[size_t(ch)]);
+  }
+
   void refreshAllZeroKeepsSetColumn() {
     w_->setDegreeMode(0);
     deliver(devicePacket(std::array<int, 16>{}));
