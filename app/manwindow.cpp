@@ -203,6 +203,9 @@ void manwindow::createObjects() {
           &InetactionSetupWidget::OnLidarStatusReceiving);
   connect(getSet_.get(), &GetSet::SendLidarStatusToSettingUI, acwpSetting_.get(),
           &ACWPSettingWidget::onLidarStatusReceiving, Qt::UniqueConnection);
+  connect(getSet_.get(), &GetSet::SendDataDifo, acwpSetting_.get(), [this](const u_char* p) {
+    acwpSetting_->setPreferredLidarAddress(tovik::deviceAddress(p));
+  });
   connect(inetactionSetup_.get(), &InetactionSetupWidget::sVersionsToHelp, about_.get(),
           &About::sSetVersion, Qt::UniqueConnection);
   connect(getSet_.get(), &GetSet::SendLidarStatusToSettingUI, this, &manwindow::receiveDevPacket);

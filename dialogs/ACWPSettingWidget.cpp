@@ -3,8 +3,12 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QIcon>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QThread>
+#include <algorithm>
+#include <chrono>
 
 #include "acquisition/udp_socket.h"
 #include "device/GetSet.h"
@@ -29,11 +33,12 @@ ACWPSettingWidget::ACWPSettingWidget(QWidget* parent)
                                             QFileDialog::DontUseNativeDialog);
       }) {
   ui_->setupUi(this);
-  ui_->comboBox_rotateSpeed->addItem(QIcon(QStringLiteral("./Resources/images/5.png")),
+  const QString images = QStringLiteral(":/image/Resources/images/");
+  ui_->comboBox_rotateSpeed->addItem(QIcon(images + QStringLiteral("5.png")),
                                      QStringLiteral(" 5 HZ"));
-  ui_->comboBox_rotateSpeed->addItem(QIcon(QStringLiteral("./Resources/images/10.png")),
+  ui_->comboBox_rotateSpeed->addItem(QIcon(images + QStringLiteral("10.png")),
                                      QStringLiteral(" 10 HZ"));
-  ui_->comboBox_rotateSpeed->addItem(QIcon(QStringLiteral("./Resources/images/20.png")),
+  ui_->comboBox_rotateSpeed->addItem(QIcon(images + QStringLiteral("20.png")),
                                      QStringLiteral(" 20 HZ"));
   ui_->pushButton_OK->setEnabled(false);
   ui_->label_SerialNumber->hide();
@@ -66,7 +71,9 @@ tovik::DevicePacketCaptureOptions ACWPSettingWidget::captureOptions(
   // The adapter is the one that routes to the device: the address it reports in its last
   // device packet, else the address typed for the factory defaults.
   const tovik::DevicePacketBytes last = tovik::lastDevicePacket();
-  if (tovik::isDevicePacket(last.data()) && last[10] != 0)
+  if (tovik::net::isDottedIpv4(preferredLidar_.toStdString()))
+    o.routeAddress = preferredLidar_.toStdString();
+  else if (tovik::isDevicePacket(last.data()) && last[10] != 0)
     o.routeAddress = tovik::deviceAddress(last.data()).toStdString();
   else
     o.routeAddress = ui_->lineEdit_DestIP->text().trimmed().toStdString();
@@ -81,6 +88,56 @@ tovik::DevicePacketCaptureResult ACWPSettingWidget::capture(bool requireDeviceHe
   tovik::DevicePacketCaptureOptions o = captureOptions(requireDeviceHeader);
   o.frameLimit = frameLimit;
   return capture_(o);
+}
+
+tovik::DevicePacketCaptureResult ACWPSettingWidget::captureFromPreferredLidar() {
+  tovik::DevicePacketCaptureOptions o = captureOptions(true);
+  o.frameLimit = kSetFrameLimit;
+  const tovik::DevicePacketCaptureResult first = capture_(o);
+  auto preferred = [this](const tovik::DevicePacketCaptureResult& r) {
+    return tovik::dottedAddress(r.packet.sourceIp) == preferredLidar_;
+  };
+  if (first.outcome != tovik::CaptureOutcome::Matched || preferredLidar_.isEmpty() ||
+      preferred(first))
+    return first;
+  // Another lidar answered first: listen on, within the same frame limit and time-out, for a
+  // packet of the preferred one.
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(o.timeoutMs);
+  int frames = std::max(1, first.framesRead);
+  while (frames < kSetFrameLimit) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (left <= 0) break;
+    o.frameLimit = kSetFrameLimit - frames;
+    o.timeoutMs = int(left);
+    const tovik::DevicePacketCaptureResult r = capture_(o);
+    if (r.outcome != tovik::CaptureOutcome::Matched) break;
+    if (preferred(r)) return r;
+    frames += std::max(1, r.framesRead);
+  }
+  return first;
+}
+
+bool ACWPSettingWidget::fieldAccepted(const QLabel* label, const QLineEdit* edit,
+                                      const tovik::TypedField& field, bool hundredths) {
+  if (field.error == tovik::FieldError::kNone) return true;
+  // The field as the form names it, without its colon.
+  QString name = label->text().trimmed();
+  while (name.endsWith(QChar(0xFF1A)) || name.endsWith(QLatin1Char(':'))) name.chop(1);
+  auto shown = [hundredths](int v) {
+    return hundredths ? QString::number(v / 100.0, 'f', 2) : QString::number(v);
+  };
+  QString text;
+  if (field.error == tovik::FieldError::kEmpty)
+    text = tr("%1 is empty. Nothing was sent.").arg(name);
+  else if (field.error == tovik::FieldError::kNotANumber)
+    text = tr("%1: \"%2\" is not a number. Nothing was sent.").arg(name, edit->text());
+  else
+    text = tr("%1: %2 does not fit the device's field, which holds %3 to %4. Nothing was sent.")
+               .arg(name, edit->text().trimmed(), shown(field.min), shown(field.max));
+  QMessageBox::information(this, QStringLiteral("error"), text);
+  return false;
 }
 
 void ACWPSettingWidget::showAdapterError(const tovik::DevicePacketCaptureResult& r) {
@@ -114,7 +171,50 @@ void ACWPSettingWidget::onOK_Clicked() {
                              QString::fromUtf8("请先刷新数据否则再进行设置!"));
     return;
   }
-  const tovik::DevicePacketCaptureResult r = capture(true, kSetFrameLimit);
+  // Every typed field is checked before anything is captured or sent; a refusal keeps the
+  // refreshed flag. Nothing that failed to convert ever goes out as 0.
+  tovik::AcwpSettings s;
+  const tovik::TypedField offset = tovik::readHundredthsField(
+      ui_->lineEdit_deviationAngle->text(), -tovik::kSignedFieldMax, tovik::kSignedFieldMax);
+  if (offset.error == tovik::FieldError::kEmpty) {
+    QMessageBox::information(this, QStringLiteral("error"),
+                             QString::fromUtf8("请输入水平偏移角度!"));
+    return;
+  }
+  if (!fieldAccepted(ui_->label_deviationAngle, ui_->lineEdit_deviationAngle, offset, true)) return;
+  s.horizontalOffsetX100 = offset.value;
+  // The range is a decimal number of metres (150.5), sent in hundredths.
+  const tovik::TypedField range =
+      tovik::readHundredthsField(ui_->lineEdit_21->text(), 0, tovik::kUnsignedFieldMax);
+  if (range.error == tovik::FieldError::kEmpty) {
+    QMessageBox::information(this, QStringLiteral("error"), QString::fromUtf8("请输入量程!"));
+    return;
+  }
+  if (!fieldAccepted(ui_->label_11, ui_->lineEdit_21, range, true)) return;
+  s.rangeX100 = range.value;
+  const tovik::TypedField threshold =
+      tovik::readIntegerField(ui_->lineEdit_tw->text(), 0, tovik::kUnsignedFieldMax);
+  if (!fieldAccepted(ui_->label_15, ui_->lineEdit_tw, threshold, false)) return;
+  s.tailThreshold = threshold.value;
+  const tovik::TypedField distance =
+      tovik::readIntegerField(ui_->lineEdit_twjl->text(), 0, tovik::kUnsignedFieldMax);
+  if (!fieldAccepted(ui_->label_16, ui_->lineEdit_twjl, distance, false)) return;
+  s.tailDistanceCm = distance.value;
+  // An empty encoder field keeps the device's bytes; anything else must be a number that fits.
+  const tovik::TypedField encoder = tovik::readHundredthsField(
+      ui_->lineEdit_MaPanAngle->text(), -tovik::kSignedFieldMax, tovik::kSignedFieldMax);
+  if (encoder.error != tovik::FieldError::kEmpty) {
+    if (!fieldAccepted(ui_->label__MaPanAngle, ui_->lineEdit_MaPanAngle, encoder, true)) return;
+    s.encoderZeroX100 = encoder.value;
+  }
+  if (s.tailThreshold == 0 || s.tailDistanceCm == 0) {
+    const auto answer = QMessageBox::information(
+        this, QStringLiteral("error"), QString::fromUtf8("拖尾数据为0,或拖尾距离为0?"),
+        QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Ok);
+    if (answer != QMessageBox::Ok) return;
+  }
+
+  const tovik::DevicePacketCaptureResult r = captureFromPreferredLidar();
   if (r.outcome != tovik::CaptureOutcome::Matched) {
     if (r.outcome == tovik::CaptureOutcome::NoMatch)
       QMessageBox::information(nullptr, tr("warring"), tr("You didn't connect Lidar."));
@@ -126,36 +226,10 @@ void ACWPSettingWidget::onOK_Clicked() {
   }
   const QString target = tovik::dottedAddress(r.packet.sourceIp);
   const quint16 targetPort = r.packet.sourcePort;
-
-  tovik::AcwpSettings s;
   s.rpm = tovik::rotateSpeedRpm(ui_->comboBox_rotateSpeed->currentIndex());
   s.recordedMotorState = deviceSetting_.motorState;
   s.zeroDegreePosition = ui_->comboBox_Zero_degree_position->currentIndex();
   s.echoMode = ui_->comboBox_SingleOrDouble->currentIndex();
-  const std::optional<int> offset = tovik::parseHundredths(ui_->lineEdit_deviationAngle->text());
-  if (!offset) {
-    QMessageBox::information(this, QStringLiteral("error"),
-                             QString::fromUtf8("请输入水平偏移角度!"));
-    return;
-  }
-  s.horizontalOffsetX100 = *offset;
-  // The range is a decimal number of metres (150.5), sent in hundredths.
-  const std::optional<int> range = tovik::parseHundredths(ui_->lineEdit_21->text());
-  if (!range) {
-    QMessageBox::information(this, QStringLiteral("error"), QString::fromUtf8("请输入量程!"));
-    return;
-  }
-  s.rangeX100 = *range;
-  s.tailThreshold = ui_->lineEdit_tw->text().trimmed().toInt(nullptr, 10);
-  s.tailDistanceCm = ui_->lineEdit_twjl->text().trimmed().toInt(nullptr, 10);
-  if (s.tailThreshold == 0 || s.tailDistanceCm == 0) {
-    const auto answer = QMessageBox::information(
-        this, QStringLiteral("error"), QString::fromUtf8("拖尾数据为0,或拖尾距离为0?"),
-        QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Ok);
-    if (answer != QMessageBox::Ok) return;
-  }
-  // An empty (or unreadable) encoder field keeps the device's value.
-  s.encoderZeroX100 = tovik::parseHundredths(ui_->lineEdit_MaPanAngle->text());
 
   packetBuffer_ = tovik::buildAcwpPacket(r.packet, s, QDateTime::currentDateTime());
   if (sendDatagram(packetBuffer_, target, targetPort))
@@ -208,7 +282,7 @@ void ACWPSettingWidget::onRefreshbutton_clicked() {
 }
 
 void ACWPSettingWidget::onSaveSettingFile() {
-  const tovik::DevicePacketCaptureResult r = capture(true, kSetFrameLimit);
+  const tovik::DevicePacketCaptureResult r = captureFromPreferredLidar();
   if (r.outcome == tovik::CaptureOutcome::NoAdapter ||
       r.outcome == tovik::CaptureOutcome::OpenFailed) {
     showAdapterError(r);

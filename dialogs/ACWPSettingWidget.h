@@ -12,6 +12,10 @@
 #include "acquisition/device_packet_capture.h"
 #include "device/setting_data.h"
 #include "dialogs/acwp_packet.h"
+#include "dialogs/vertical_angle_packet.h"
+
+class QLabel;
+class QLineEdit;
 
 namespace Ui {
 class ACWPSettingWidget;
@@ -42,6 +46,13 @@ class ACWPSettingWidget : public QWidget {
   // The options the next capture would use (adapter chosen by the route to the device).
   tovik::DevicePacketCaptureOptions captureOptions(bool requireDeviceHeader) const;
 
+  // The lidar the main window is connected to, by the address its device packets report. When
+  // several lidars send device packets, "Set" and "Save set file" take one from this lidar; when
+  // none of it arrives within the capture's frame limit and time-out, the first one captured.
+  // Empty: the first device packet captured, whoever sent it.
+  void setPreferredLidarAddress(const QString& address) { preferredLidar_ = address; }
+  const QString& preferredLidarAddress() const { return preferredLidar_; }
+
  public slots:
   void onOK_Clicked();
   void onCancel_Clicked();
@@ -56,7 +67,13 @@ class ACWPSettingWidget : public QWidget {
  private:
   // Runs the capture; on an adapter failure shows why and returns false in *usable.
   tovik::DevicePacketCaptureResult capture(bool requireDeviceHeader, int frameLimit);
+  // The capture of "Set" and "Save set file": a device packet, from the preferred lidar if it
+  // can be had.
+  tovik::DevicePacketCaptureResult captureFromPreferredLidar();
   void showAdapterError(const tovik::DevicePacketCaptureResult& r);
+  // Shows why a typed field cannot be sent; false when it was refused.
+  bool fieldAccepted(const QLabel* label, const QLineEdit* edit, const tovik::TypedField& field,
+                     bool hundredths);
   // Sends the packet once from a fresh socket, closed 200 ms later. False with a box on failure.
   bool sendDatagram(const tovik::ConfigPacket& packet, const QString& address, quint16 port);
   void fillFromStatus();
@@ -68,6 +85,7 @@ class ACWPSettingWidget : public QWidget {
   tovik::ConfigPacket sendBuffer_{};
   SettingData deviceSetting_;
   std::vector<int> mac_;
+  QString preferredLidar_;
   bool refreshed_ = false;
   int recordsReceived_ = 0;
 };

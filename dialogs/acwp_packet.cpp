@@ -1,6 +1,7 @@
 #include "dialogs/acwp_packet.h"
 
 #include <QIODevice>
+#include <QRegularExpression>
 #include <cmath>
 #include <cstring>
 
@@ -54,8 +55,43 @@ std::optional<int> parseHundredths(const QString& text) {
   const double v = text.trimmed().toDouble(&ok);
   // Beyond this the value cannot be sent anyway; keeps the conversion to int defined.
   if (!ok || !std::isfinite(v) || std::fabs(v) > 1e7) return std::nullopt;
-  // Rounded, not truncated: 0.29 x 100 is 28.999... in binary floating point.
+  // Rounded, not truncated. Truncating value x 100 would change what was typed: in double
+  // precision 0.29 gives 28, in single precision 0.53 gives 52 and -16.47 gives -1646.
   return int(std::lround(v * 100.0));
+}
+
+TypedField readHundredthsField(const QString& text, int min, int max) {
+  TypedField f{FieldError::kNone, 0, min, max};
+  const QString t = text.trimmed();
+  bool ok = false;
+  const double v = t.toDouble(&ok);
+  if (t.isEmpty())
+    f.error = FieldError::kEmpty;
+  else if (!ok || !std::isfinite(v))
+    f.error = FieldError::kNotANumber;
+  else if (const std::optional<int> h = parseHundredths(t); !h || *h < min || *h > max)
+    f.error = FieldError::kOutOfRange;
+  else
+    f.value = *h;
+  return f;
+}
+
+TypedField readIntegerField(const QString& text, int min, int max) {
+  TypedField f{FieldError::kNone, 0, min, max};
+  const QString t = text.trimmed();
+  bool ok = false;
+  const qlonglong v = t.toLongLong(&ok, 10);
+  // Digits beyond what a 64-bit number holds are still a number, just far too large.
+  static const QRegularExpression digits(QStringLiteral("^[+-]?[0-9]+$"));
+  if (t.isEmpty())
+    f.error = FieldError::kEmpty;
+  else if (!ok)
+    f.error = digits.match(t).hasMatch() ? FieldError::kOutOfRange : FieldError::kNotANumber;
+  else if (v < min || v > max)
+    f.error = FieldError::kOutOfRange;
+  else
+    f.value = int(v);
+  return f;
 }
 
 QString generalNumber(double v) { return QString::number(v, 'g', 6); }

@@ -58,6 +58,24 @@ float board2HighVoltage(const SettingData& s, int e16);
 // A decimal text in hundredths, rounded to the nearest hundredth ("150.5" gives 15050, "-0.01"
 // gives -1, "0.29" gives 29). Empty or not a number: nullopt.
 std::optional<int> parseHundredths(const QString& text);
+
+// Bounds of the typed advanced fields in the units they travel in. The measuring range and both
+// tail fields are unsigned two-byte values; the horizontal offset and the encoder zero are signed
+// ones in the device's v + 65535 form, which reads back unchanged only from -32767 to 32767.
+constexpr int kUnsignedFieldMax = 65535;
+constexpr int kSignedFieldMax = 32767;
+
+enum class FieldError { kNone, kEmpty, kNotANumber, kOutOfRange };
+struct TypedField {
+  FieldError error = FieldError::kNone;
+  int value = 0;  // in the field's units; meaningful only without an error
+  int min = 0;    // the bounds it was read against
+  int max = 0;
+};
+// A decimal text (degrees, metres) in hundredths, rounded; refused outside [min, max].
+TypedField readHundredthsField(const QString& text, int min, int max);
+// A base-10 integer text; "3.5" is not a number here. Refused outside [min, max].
+TypedField readIntegerField(const QString& text, int min, int max);
 // The general number format with six significant digits used by the form ("150.5", "-0.01").
 QString generalNumber(double v);
 

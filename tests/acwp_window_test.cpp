@@ -15,6 +15,7 @@
 #include <QtTest>
 #include <atomic>
 #include <cstring>
+#include <deque>
 #include <memory>
 #include <sstream>
 #include <thread>
@@ -124,6 +125,7 @@ class AcwpWindowTest : public QObject {
   std::unique_ptr<ACWPSettingWidget> w_;
   std::vector<tovik::DevicePacketCaptureOptions> captures_;
   tovik::DevicePacketCaptureResult nextCapture_;
+  std::deque<tovik::DevicePacketCaptureResult> queued_;  // answered before nextCapture_
 
   template <typename T>
   T* child(const char* name) const {
@@ -172,9 +174,13 @@ class AcwpWindowTest : public QObject {
     w_ = std::make_unique<ACWPSettingWidget>();
     captures_.clear();
     nextCapture_ = {};
+    queued_.clear();
     w_->setCaptureFunction([this](const tovik::DevicePacketCaptureOptions& o) {
       captures_.push_back(o);
-      return nextCapture_;
+      if (queued_.empty()) return nextCapture_;
+      const tovik::DevicePacketCaptureResult r = queued_.front();
+      queued_.pop_front();
+      return r;
     });
   }
   void cleanup() { w_.reset(); }
@@ -385,7 +391,8 @@ class AcwpWindowTest : public QObject {
     QTest::newRow("range not a number")
         << "1"
         << "abc"
-        << "3" << false << QString::fromUtf8("error/请输入量程!") << false;
+        << "3" << false
+        << QString::fromUtf8("error/测量量程: \"abc\" is not a number. Nothing was sent.") << false;
     QTest::newRow("tail zero, cancel")
         << "1"
         << "200"
@@ -414,6 +421,76 @@ class AcwpWindowTest : public QObject {
     QCOMPARE(answerer.titles(), boxes);
     QCOMPARE(!rx.next().isEmpty(), sent);
     QCOMPARE(w_->refreshed(), !sent);
+  }
+
+  // Issue 9: a value that is not a number or does not fit its field's bytes is refused with a
+  // box naming the field; nothing is captured or sent, and nothing goes out as 0.
+  void setRefusesFieldsThatDoNotFit_data() {
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("name");
+    QTest::newRow("range 700 m") << "lineEdit_21"
+                                 << "700"
+                                 << "测量量程";
+    QTest::newRow("range negative") << "lineEdit_21"
+                                    << "-1"
+                                    << "测量量程";
+    QTest::newRow("threshold 70000") << "lineEdit_tw"
+                                     << "70000"
+                                     << "消拖尾阈值";
+    QTest::newRow("threshold empty") << "lineEdit_tw"
+                                     << ""
+                                     << "消拖尾阈值";
+    QTest::newRow("distance negative") << "lineEdit_twjl"
+                                       << "-5"
+                                       << "消拖尾距离(cm)";
+    QTest::newRow("distance not a number") << "lineEdit_twjl"
+                                           << "4o"
+                                           << "消拖尾距离(cm)";
+    QTest::newRow("offset 700") << "lineEdit_deviationAngle"
+                                << "700"
+                                << "水平偏移角度";
+    QTest::newRow("encoder not a number") << "lineEdit_MaPanAngle"
+                                          << "x"
+                                          << "码盘零度校准";
+    QTest::newRow("encoder 400") << "lineEdit_MaPanAngle"
+                                 << "400"
+                                 << "码盘零度校准";
+  }
+  void setRefusesFieldsThatDoNotFit() {
+    QFETCH(QString, field);
+    QFETCH(QString, text);
+    QFETCH(QString, name);
+    Receiver rx;
+    refreshWith(rx.port);
+    edit(field.toLatin1().constData())->setText(text);
+    BoxAnswerer boxes;
+    click("pushButton_OK");
+    QCOMPARE(boxes.boxes.size(), 1);
+    QCOMPARE(boxes.boxes[0].title, QStringLiteral("error"));
+    QVERIFY2(boxes.boxes[0].text.startsWith(name), qPrintable(boxes.titles()));
+    QVERIFY(rx.next().isEmpty());
+    QCOMPARE(captures_.size(), size_t(1));  // the refresh's only
+    QVERIFY(w_->refreshed());
+  }
+
+  // Issue 9: with several lidars sending, Set answers the one the main window is connected to,
+  // even when another one's device packet is captured first.
+  void setPrefersTheConnectedLidar() {
+    Receiver rx;
+    refreshWith(rx.port);
+    w_->setPreferredLidarAddress("127.0.0.1");
+    tovik::DevicePacketCaptureResult other = matched(tovik::test::freeUdpPort());
+    other.packet.sourceIp = {127, 0, 0, 3};
+    other.packet.payload[600] = 0x33;
+    queued_ = {other, matched(rx.port)};
+    BoxAnswerer boxes;
+    click("pushButton_OK");
+    QCOMPARE(boxes.titles(), QStringLiteral("Tips/Setup completed"));
+    const QByteArray d = rx.next();
+    QCOMPARE(d.size(), 1206);
+    QCOMPARE(int(uint8_t(d[600])), 0x77);  // built from the preferred lidar's packet
+    QCOMPARE(captures_.back().routeAddress, std::string("127.0.0.1"));
   }
 
   void setWithoutDevicePacket() {
