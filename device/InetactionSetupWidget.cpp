@@ -39,7 +39,9 @@ bool sendThroughSocket(const uint8_t* data, size_t length, const QString& addres
 InetactionSetupWidget::InetactionSetupWidget(QWidget* parent)
     : QWidget(parent), ui_(std::make_unique<Ui::InetactionSetupWidget>()) {
   ui_->setupUi(this);
-  setWindowIcon(QIcon(QStringLiteral("image/InteractionSetUp.png")));
+  // Icons come from the compiled-in resources, so they do not depend on the working directory.
+  const QString images = QStringLiteral(":/image/Resources/images/");
+  setWindowIcon(QIcon(images + QStringLiteral("InteractionSetUp.png")));
   setAttribute(Qt::WA_QuitOnClose, false);
   ui_->pushButton_OK->setEnabled(false);
 
@@ -62,7 +64,6 @@ InetactionSetupWidget::InetactionSetupWidget(QWidget* parent)
         ui_->lineEdit_GPS_Position_latitude, ui_->lineEdit_Motor_State})
     e->setFocusPolicy(Qt::NoFocus);
 
-  const QString images = QStringLiteral("./Resources/images/");
   ui_->comboBox_rotateSpeed->addItem(QIcon(images + QStringLiteral("5.png")),
                                      QStringLiteral(" 5 HZ"));
   ui_->comboBox_rotateSpeed->addItem(QIcon(images + QStringLiteral("10.png")),
@@ -152,16 +153,27 @@ void InetactionSetupWidget::onOK_Clicked() {
     return;
   }
 
-  const tovik::ConfigField refused =
-      tovik::buildNetworkConfigPacket(devicePacket_.data(), fieldTexts(), configPacket_.data());
+  // Addresses and ports are refused as typed, before anything is built or sent.
+  const tovik::NetworkConfigFields fields = fieldTexts();
+  tovik::ConfigField refused = tovik::firstRefusedField(fields);
+  if (refused == tovik::ConfigField::kNone)
+    refused = tovik::buildNetworkConfigPacket(devicePacket_.data(), fields, configPacket_.data());
   if (refused != tovik::ConfigField::kNone) {
-    const QString name = refused == tovik::ConfigField::kLidarIp  ? tr("Lidar IP")
-                         : refused == tovik::ConfigField::kDestIp ? tr("Dest IP")
-                                                                  : tr("NTP IP");
-    QMessageBox::information(
-        nullptr, tr("warring"),
-        tr("The %1 must be four numbers separated by dots.Please reset it !").arg(name),
-        QMessageBox::Ok);
+    QString text;
+    switch (refused) {
+      case tovik::ConfigField::kDataPort:
+      case tovik::ConfigField::kDevicePort:
+        text = tr("The %1 must be a number from 1 to 65535.Please reset it !")
+                   .arg(refused == tovik::ConfigField::kDataPort ? tr("Data Port")
+                                                                 : tr("device Port"));
+        break;
+      default:
+        text = tr("The %1 must be four numbers from 0 to 255 separated by dots.Please reset it !")
+                   .arg(refused == tovik::ConfigField::kLidarIp  ? tr("Lidar IP")
+                        : refused == tovik::ConfigField::kDestIp ? tr("Dest IP")
+                                                                 : tr("NTP IP"));
+    }
+    QMessageBox::information(nullptr, tr("warring"), text, QMessageBox::Ok);
     return;
   }
 

@@ -2,6 +2,7 @@
 
 #include <QStringList>
 #include <cstring>
+#include <utility>
 
 #include "device/setting_data.h"
 
@@ -65,6 +66,35 @@ bool encodeIpv4Field(const QString& text, uint8_t out[4]) {
     if (!startsWithDigit(pieces[i])) return false;
   for (int i = 0; i < 4; ++i) out[i] = uint8_t(leadingNumber(pieces[i], 10) & 0xFF);
   return true;
+}
+
+bool isDottedIpv4Text(const QString& text) {
+  const QStringList pieces = text.split(QLatin1Char('.'));
+  if (pieces.size() != 4) return false;
+  for (const QString& piece : pieces) {
+    if (piece.isEmpty() || piece.size() > 3) return false;
+    for (QChar c : piece)
+      if (c < QLatin1Char('0') || c > QLatin1Char('9')) return false;
+    if (piece.toInt() > 255) return false;
+  }
+  return true;
+}
+
+ConfigField firstRefusedField(const NetworkConfigFields& f) {
+  const std::pair<const QString*, ConfigField> addresses[] = {{&f.lidarIp, ConfigField::kLidarIp},
+                                                              {&f.destIp, ConfigField::kDestIp},
+                                                              {&f.ntpIp, ConfigField::kNtpIp}};
+  for (const auto& [text, field] : addresses)
+    if (!text->isEmpty() && !isDottedIpv4Text(*text)) return field;
+  const std::pair<const QString*, ConfigField> ports[] = {
+      {&f.dataPort, ConfigField::kDataPort}, {&f.devicePort, ConfigField::kDevicePort}};
+  for (const auto& [text, field] : ports) {
+    if (text->isEmpty()) continue;
+    bool ok = false;
+    const int v = text->trimmed().toInt(&ok, 10);
+    if (!ok || v < 1 || v > 65535) return field;
+  }
+  return ConfigField::kNone;
 }
 
 bool encodeMacField(const QString& text, uint8_t out[6]) {

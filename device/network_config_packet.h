@@ -40,7 +40,15 @@ struct NetworkConfigFields {
 };
 
 // Which field refused to encode; kNone when the datagram was built.
-enum class ConfigField { kNone, kLidarIp, kDestIp, kNtpIp };
+enum class ConfigField { kNone, kLidarIp, kDestIp, kNtpIp, kDataPort, kDevicePort };
+
+// Four decimal numbers from 0 to 255 joined by dots ("192.168.1.200"), nothing else.
+bool isDottedIpv4Text(const QString& text);
+// The first typed field the window must refuse before building: an address field that is not
+// empty and not a dotted IPv4 address, or a port field that is not empty and not a number from
+// 1 to 65535. kNone when every field may go on (a port of 1024 or less is then still left as the
+// device has it, see portFieldValue).
+ConfigField firstRefusedField(const NetworkConfigFields& fields);
 
 // Encodes an address field: the text with "." appended is cut at every "."; each of the first
 // four pieces is read like atoi (leading decimal digits, 0 when there are none) and stored as

@@ -4,11 +4,13 @@
 // packet shows the change in the window.
 #include <QApplication>
 #include <QComboBox>
+#include <QDir>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QValidator>
 #include <QtTest>
@@ -22,6 +24,7 @@
 #include "device/InetactionSetupWidget.h"
 #include "device/network_config_packet.h"
 #include "device/setting_data.h"
+#include "dialogs/ACWPSettingWidget.h"
 #include "loopback_sim.h"
 #include "tools/sim/sim_runner.h"
 #include "tools/sim/sim_state.h"
@@ -348,13 +351,35 @@ class InetactionTest : public QObject {
         << "127.0.0.1"
         << "2368"
         << "2369"
-        << "" << true << "The Lidar IP must be four numbers separated by dots.Please reset it !";
+        << "" << true
+        << "The Lidar IP must be four numbers from 0 to 255 separated by dots.Please reset it !";
     QTest::newRow("incomplete NTP IP")
         << "127.0.0.2"
         << "127.0.0.1"
         << "2368"
         << "2369"
-        << "10.1." << true << "The NTP IP must be four numbers separated by dots.Please reset it !";
+        << "10.1." << true
+        << "The NTP IP must be four numbers from 0 to 255 separated by dots.Please reset it !";
+    // Issue 9: ports and addresses are checked as typed; 70000 was reported as set.
+    QTest::newRow("data port 70000")
+        << "127.0.0.2"
+        << "127.0.0.1"
+        << "70000"
+        << "2369"
+        << "" << true << "The Data Port must be a number from 1 to 65535.Please reset it !";
+    QTest::newRow("device port text")
+        << "127.0.0.2"
+        << "127.0.0.1"
+        << "2368"
+        << "abc"
+        << "" << true << "The device Port must be a number from 1 to 65535.Please reset it !";
+    QTest::newRow("dest IP octet 300")
+        << "127.0.0.2"
+        << "300.0.0.1"
+        << "2368"
+        << "2369"
+        << "" << true
+        << "The Dest IP must be four numbers from 0 to 255 separated by dots.Please reset it !";
   }
   void setRefusesBeforeSending() {
     QFETCH(QString, lidarIp);
@@ -376,6 +401,29 @@ class InetactionTest : public QObject {
     QCOMPARE(boxes.seen.at(0).title, QStringLiteral("warring"));
     QVERIFY(sent_.isEmpty());
     QVERIFY(w_->isVisible());
+  }
+
+  // Issue 9: the settings windows' icons come from the compiled-in resources, so a viewer started
+  // from another folder keeps them.
+  void iconsDoNotDependOnTheWorkingDirectory() {
+    const QString here = QDir::currentPath();
+    QTemporaryDir elsewhere;
+    QVERIFY(QDir::setCurrent(elsewhere.path()));
+    InetactionSetupWidget network;
+    ACWPSettingWidget advanced;
+    QDir::setCurrent(here);
+    QVERIFY(!network.windowIcon().pixmap(16).isNull());
+    const std::pair<QWidget*, const char*> combos[] = {{&network, "comboBox_rotateSpeed"},
+                                                       {&network, "comboBox_localTime"},
+                                                       {&advanced, "comboBox_rotateSpeed"}};
+    int icons = 0;
+    for (const auto& [window, name] : combos) {
+      auto* combo = window->findChild<QComboBox*>(QString::fromLatin1(name));
+      QVERIFY2(combo != nullptr, name);
+      for (int i = 0; i < combo->count(); ++i, ++icons)
+        QVERIFY2(!combo->itemIcon(i).pixmap(16).isNull(), qPrintable(combo->itemText(i)));
+    }
+    QCOMPARE(icons, 8);  // 5, 10 and 20 Hz twice, Yes and No
   }
 
   void setSendsTheBuiltDatagramToTheReportedAddress() {
