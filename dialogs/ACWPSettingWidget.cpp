@@ -90,33 +90,45 @@ tovik::DevicePacketCaptureResult ACWPSettingWidget::capture(bool requireDeviceHe
   return capture_(o);
 }
 
-tovik::DevicePacketCaptureResult ACWPSettingWidget::captureFromPreferredLidar() {
+tovik::DevicePacketCaptureResult ACWPSettingWidget::captureFromPreferredLidar(QStringList* others) {
   tovik::DevicePacketCaptureOptions o = captureOptions(true);
   o.frameLimit = kSetFrameLimit;
-  const tovik::DevicePacketCaptureResult first = capture_(o);
-  auto preferred = [this](const tovik::DevicePacketCaptureResult& r) {
-    return tovik::dottedAddress(r.packet.sourceIp) == preferredLidar_;
+  tovik::DevicePacketCaptureResult r = capture_(o);
+  // The preferred lidar is known by the address its device packets report; its IP source
+  // address is normally the same.
+  auto preferred = [this](const tovik::DevicePacketCaptureResult& c) {
+    return tovik::dottedAddress(c.packet.sourceIp) == preferredLidar_ ||
+           tovik::deviceAddress(c.packet.payload.data()) == preferredLidar_;
   };
-  if (first.outcome != tovik::CaptureOutcome::Matched || preferredLidar_.isEmpty() ||
-      preferred(first))
-    return first;
-  // Another lidar answered first: listen on, within the same frame limit and time-out, for a
-  // packet of the preferred one.
+  if (r.outcome != tovik::CaptureOutcome::Matched || preferredLidar_.isEmpty() || preferred(r))
+    return r;
+  // Another lidar answered: listen on, within the same frame limit and time-out, for a packet of
+  // the preferred one. Its packet is never answered instead.
   using Clock = std::chrono::steady_clock;
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(o.timeoutMs);
-  int frames = std::max(1, first.framesRead);
-  while (frames < kSetFrameLimit) {
+  int frames = 0;
+  while (r.outcome == tovik::CaptureOutcome::Matched) {
+    if (preferred(r)) return r;
+    const QString other = tovik::dottedAddress(r.packet.sourceIp);
+    if (!others->contains(other)) others->append(other);
+    frames += std::max(1, r.framesRead);
     const auto left =
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    if (left <= 0) break;
+    if (left <= 0 || frames >= kSetFrameLimit) break;
     o.frameLimit = kSetFrameLimit - frames;
     o.timeoutMs = int(left);
-    const tovik::DevicePacketCaptureResult r = capture_(o);
-    if (r.outcome != tovik::CaptureOutcome::Matched) break;
-    if (preferred(r)) return r;
-    frames += std::max(1, r.framesRead);
+    r = capture_(o);
   }
-  return first;
+  if (r.outcome == tovik::CaptureOutcome::Matched) r.outcome = tovik::CaptureOutcome::NoMatch;
+  return r;
+}
+
+void ACWPSettingWidget::showOtherLidarsOnly(const QStringList& others, const QString& nothing) {
+  QMessageBox::information(
+      this, QStringLiteral("error"),
+      tr("Device packets came only from another lidar (%1), none from the lidar at %2 that the "
+         "viewer is connected to. %3")
+          .arg(others.join(QStringLiteral(", ")), preferredLidar_, nothing));
 }
 
 bool ACWPSettingWidget::fieldAccepted(const QLabel* label, const QLineEdit* edit,
@@ -214,9 +226,12 @@ void ACWPSettingWidget::onOK_Clicked() {
     if (answer != QMessageBox::Ok) return;
   }
 
-  const tovik::DevicePacketCaptureResult r = captureFromPreferredLidar();
+  QStringList others;
+  const tovik::DevicePacketCaptureResult r = captureFromPreferredLidar(&others);
   if (r.outcome != tovik::CaptureOutcome::Matched) {
-    if (r.outcome == tovik::CaptureOutcome::NoMatch)
+    if (!others.isEmpty())
+      showOtherLidarsOnly(others, tr("Nothing was sent."));
+    else if (r.outcome == tovik::CaptureOutcome::NoMatch)
       QMessageBox::information(nullptr, tr("warring"), tr("You didn't connect Lidar."));
     else
       showAdapterError(r);
@@ -282,10 +297,15 @@ void ACWPSettingWidget::onRefreshbutton_clicked() {
 }
 
 void ACWPSettingWidget::onSaveSettingFile() {
-  const tovik::DevicePacketCaptureResult r = captureFromPreferredLidar();
+  QStringList others;
+  const tovik::DevicePacketCaptureResult r = captureFromPreferredLidar(&others);
   if (r.outcome == tovik::CaptureOutcome::NoAdapter ||
       r.outcome == tovik::CaptureOutcome::OpenFailed) {
     showAdapterError(r);
+    return;
+  }
+  if (!others.isEmpty()) {
+    showOtherLidarsOnly(others, tr("Nothing was saved."));
     return;
   }
   if (r.outcome != tovik::CaptureOutcome::Matched) {

@@ -4,6 +4,7 @@
 // packet as a settings file.
 #pragma once
 
+#include <QStringList>
 #include <QWidget>
 #include <functional>
 #include <memory>
@@ -47,9 +48,9 @@ class ACWPSettingWidget : public QWidget {
   tovik::DevicePacketCaptureOptions captureOptions(bool requireDeviceHeader) const;
 
   // The lidar the main window is connected to, by the address its device packets report. When
-  // several lidars send device packets, "Set" and "Save set file" take one from this lidar; when
-  // none of it arrives within the capture's frame limit and time-out, the first one captured.
-  // Empty: the first device packet captured, whoever sent it.
+  // several lidars send device packets, "Set" and "Save set file" take one from this lidar and
+  // never answer another; when only other lidars' packets arrive within the capture's frame
+  // limit and time-out, they say so and stop. Empty: the first device packet captured.
   void setPreferredLidarAddress(const QString& address) { preferredLidar_ = address; }
   const QString& preferredLidarAddress() const { return preferredLidar_; }
 
@@ -67,9 +68,12 @@ class ACWPSettingWidget : public QWidget {
  private:
   // Runs the capture; on an adapter failure shows why and returns false in *usable.
   tovik::DevicePacketCaptureResult capture(bool requireDeviceHeader, int frameLimit);
-  // The capture of "Set" and "Save set file": a device packet, from the preferred lidar if it
-  // can be had.
-  tovik::DevicePacketCaptureResult captureFromPreferredLidar();
+  // The capture of "Set" and "Save set file": a device packet of the preferred lidar (any lidar
+  // without one). When only other lidars' packets arrive, the outcome is NoMatch and *others
+  // lists their addresses.
+  tovik::DevicePacketCaptureResult captureFromPreferredLidar(QStringList* others);
+  // nothing: what did not happen ("Nothing was sent.").
+  void showOtherLidarsOnly(const QStringList& others, const QString& nothing);
   void showAdapterError(const tovik::DevicePacketCaptureResult& r);
   // Shows why a typed field cannot be sent; false when it was refused.
   bool fieldAccepted(const QLabel* label, const QLineEdit* edit, const tovik::TypedField& field,

@@ -475,12 +475,12 @@ class AcwpWindowTest : public QObject {
   }
 
   // Issue 9: with several lidars sending, Set answers the one the main window is connected to,
-  // even when another one's device packet is captured first.
+  // even when another one's device packet is captured first, and never answers another one.
   void setPrefersTheConnectedLidar() {
-    Receiver rx;
+    Receiver rx, otherRx;
     refreshWith(rx.port);
     w_->setPreferredLidarAddress("127.0.0.1");
-    tovik::DevicePacketCaptureResult other = matched(tovik::test::freeUdpPort());
+    tovik::DevicePacketCaptureResult other = matched(otherRx.port);
     other.packet.sourceIp = {127, 0, 0, 3};
     other.packet.payload[600] = 0x33;
     queued_ = {other, matched(rx.port)};
@@ -491,6 +491,20 @@ class AcwpWindowTest : public QObject {
     QCOMPARE(d.size(), 1206);
     QCOMPARE(int(uint8_t(d[600])), 0x77);  // built from the preferred lidar's packet
     QCOMPARE(captures_.back().routeAddress, std::string("127.0.0.1"));
+
+    other.packet.sourceIp = {127, 0, 0, 1};  // so that a datagram to it would arrive
+    other.packet.payload[10] = 127;          // but it reports another address
+    other.packet.payload[13] = 3;
+    refreshWith(rx.port);
+    w_->setPreferredLidarAddress("127.0.0.2");
+    queued_ = {other, other};
+    nextCapture_.outcome = tovik::CaptureOutcome::NoMatch;  // then nothing
+    boxes.boxes.clear();
+    click("pushButton_OK");
+    QCOMPARE(boxes.boxes.size(), 1);
+    QVERIFY2(boxes.boxes[0].text.contains("127.0.0.2"), qPrintable(boxes.titles()));
+    QVERIFY(otherRx.next().isEmpty());
+    QVERIFY(rx.next().isEmpty());
   }
 
   void setWithoutDevicePacket() {
