@@ -163,7 +163,7 @@ void InetactionSetupWidget::onOK_Clicked() {
     switch (refused) {
       case tovik::ConfigField::kDataPort:
       case tovik::ConfigField::kDevicePort:
-        text = tr("The %1 must be a number from 1 to 65535.Please reset it !")
+        text = tr("The %1 must be a number from 1025 to 65535.Please reset it !")
                    .arg(refused == tovik::ConfigField::kDataPort ? tr("Data Port")
                                                                  : tr("device Port"));
         break;

@@ -92,7 +92,7 @@ ConfigField firstRefusedField(const NetworkConfigFields& f) {
     if (text->isEmpty()) continue;
     bool ok = false;
     const int v = text->trimmed().toInt(&ok, 10);
-    if (!ok || v < 1 || v > 65535) return field;
+    if (!ok || v <= 1024 || v > 65535) return field;
   }
   return ConfigField::kNone;
 }

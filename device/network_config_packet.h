@@ -46,8 +46,8 @@ enum class ConfigField { kNone, kLidarIp, kDestIp, kNtpIp, kDataPort, kDevicePor
 bool isDottedIpv4Text(const QString& text);
 // The first typed field the window must refuse before building: an address field that is not
 // empty and not a dotted IPv4 address, or a port field that is not empty and not a number from
-// 1 to 65535. kNone when every field may go on (a port of 1024 or less is then still left as the
-// device has it, see portFieldValue).
+// 1025 to 65535 (the device keeps its own port for 1024 and below, so such a value would be
+// reported as set while nothing changes). kNone when every field may go on.
 ConfigField firstRefusedField(const NetworkConfigFields& fields);
 
 // Encodes an address field: the text with "." appended is cut at every "."; each of the first

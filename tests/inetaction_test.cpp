@@ -366,13 +366,21 @@ class InetactionTest : public QObject {
         << "127.0.0.1"
         << "70000"
         << "2369"
-        << "" << true << "The Data Port must be a number from 1 to 65535.Please reset it !";
+        << "" << true << "The Data Port must be a number from 1025 to 65535.Please reset it !";
     QTest::newRow("device port text")
         << "127.0.0.2"
         << "127.0.0.1"
         << "2368"
         << "abc"
-        << "" << true << "The device Port must be a number from 1 to 65535.Please reset it !";
+        << "" << true << "The device Port must be a number from 1025 to 65535.Please reset it !";
+    // The device keeps its own port for 1024 and below, so Set would report a change that
+    // never happens.
+    QTest::newRow("data port 1024")
+        << "127.0.0.2"
+        << "127.0.0.1"
+        << "1024"
+        << "2369"
+        << "" << true << "The Data Port must be a number from 1025 to 65535.Please reset it !";
     QTest::newRow("dest IP octet 300")
         << "127.0.0.2"
         << "300.0.0.1"
