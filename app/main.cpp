@@ -13,22 +13,36 @@
 
 #include "acquisition/memory_tuning.h"
 #include "app/manwindow.h"
+#include "tovik16_version.h"
+
+namespace {
+
+// --help and --version are answered before the application connects to a display (without one
+// QApplication aborts), so that they work in a plain console and for help2man at build time.
+void answerHelpOrVersion(QCommandLineParser& parser, int argc, char* argv[]) {
+  for (int i = 1; i < argc; ++i) {
+    const QByteArray arg(argv[i]);
+    if (arg == "--") return;
+    if (arg == "-h" || arg == "-?" || arg == "--help" || arg == "--help-all" || arg == "-v" ||
+        arg == "--version") {
+      QCoreApplication console(argc, argv);
+      parser.process(console);  // prints the answer and exits
+    }
+  }
+}
+
+}  // namespace
 
 int main(int argc, char* argv[]) {
   tovik::tuneAllocatorForStreaming();
-  // VTK's surface format must be the default before the application exists. Multisampling
-  // costs about three times the draw time and gains nothing for points.
-  QSurfaceFormat format = QVTKOpenGLNativeWidget::defaultFormat();
-  format.setSamples(0);
-  QSurfaceFormat::setDefaultFormat(format);
-
-  QApplication app(argc, argv);
-  QApplication::setApplicationName(QStringLiteral("tovik16-viewer"));
+  QCoreApplication::setApplicationName(QStringLiteral("tovik16-viewer"));
+  QCoreApplication::setApplicationVersion(QString::fromStdString(tovik::versionText()));
 
   QCommandLineParser parser;
   parser.setApplicationDescription(
       QStringLiteral("Viewer and configuration tool for the Tovik16 lidar."));
   parser.addHelpOption();
+  parser.addVersionOption();
   const QCommandLineOption connectOption(QStringLiteral("connect"),
                                          QStringLiteral("Press Connect once the window is shown."));
   const QCommandLineOption screenshotOption(
@@ -47,6 +61,20 @@ int main(int argc, char* argv[]) {
       QStringLiteral("Load the capture <file> into the Offline tab once the window is shown."),
       QStringLiteral("file"));
   parser.addOptions({connectOption, screenshotOption, afterOption, perfLogOption, openOption});
+  parser.addPositionalArgument(
+      QStringLiteral("capture"),
+      QStringLiteral("A pcap or pcapng capture to load, as --open does (how the desktop opens "
+                     "a capture file with the viewer)."),
+      QStringLiteral("[capture]"));
+  answerHelpOrVersion(parser, argc, argv);
+
+  // VTK's surface format must be the default before the application exists. Multisampling
+  // costs about three times the draw time and gains nothing for points.
+  QSurfaceFormat format = QVTKOpenGLNativeWidget::defaultFormat();
+  format.setSamples(0);
+  QSurfaceFormat::setDefaultFormat(format);
+
+  QApplication app(argc, argv);
   parser.process(app);
 
   bool afterValid = false;
@@ -61,6 +89,13 @@ int main(int argc, char* argv[]) {
     return 2;
   }
 
+  const QStringList captures = parser.positionalArguments();
+  if (captures.size() > 1 || (!captures.isEmpty() && parser.isSet(openOption))) {
+    std::fprintf(stderr, "tovik16-viewer: give one capture, as an argument or with --open\n");
+    return 2;
+  }
+  const QString capture = parser.isSet(openOption) ? parser.value(openOption) : captures.value(0);
+
   auto window = std::make_unique<manwindow>();
   // The form is 2312 pixels wide, wider than most screens: restore to the screen's size. A
   // window manager maximises the window anyway; without one (a virtual display) this is what
@@ -74,8 +109,7 @@ int main(int argc, char* argv[]) {
     return 2;
   }
 
-  if (parser.isSet(openOption)) {
-    const QString capture = parser.value(openOption);
+  if (!capture.isEmpty()) {
     QTimer::singleShot(0, window.get(), [&window, capture] { window->openCapture(capture); });
   }
   if (parser.isSet(connectOption)) {

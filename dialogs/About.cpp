@@ -1,10 +1,14 @@
 #include "dialogs/About.h"
 
 #include "device/device_text.h"
+#include "tovik16_version.h"
 #include "ui_About.h"
 
 About::About(QWidget* parent) : QWidget(parent), ui_(std::make_unique<Ui::About>()) {
   ui_->setupUi(this);
+  // The build of this program, as its --version prints it, under the version line.
+  ui_->label_buildVersion->setText(QStringLiteral(" Tovik16 Studio ") +
+                                   QString::fromStdString(tovik::versionText()));
   setAttribute(Qt::WA_QuitOnClose, false);
 }
 

@@ -7,6 +7,7 @@
 
 #include "device/device_text.h"
 #include "device/setting_data.h"
+#include "tovik16_version.h"
 
 class AboutTest : public QObject {
   Q_OBJECT
@@ -40,6 +41,10 @@ class AboutTest : public QObject {
     QCOMPARE(tabs->tabText(1), QStringLiteral("Hardware"));
     QCOMPARE(a.findChild<QLabel*>(QStringLiteral("label"))->text(),
              QString::fromUtf8(" Tovik16 ：System32-Version v3.0.7＿20210311"));
+    // The build's version and git revision, as --version prints them (#13).
+    QCOMPARE(a.findChild<QLabel*>(QStringLiteral("label_buildVersion"))->text(),
+             QStringLiteral(" Tovik16 Studio %1 (git %2)")
+                 .arg(tovik::kProjectVersion, tovik::kGitRevision));
     const struct {
       const char* name;
       const char* text;

@@ -76,6 +76,7 @@ std::string usageText() {
          "  -o, --output OUTPUT   write to OUTPUT instead of standard output ('-' is standard "
          "output)\n"
          "  -h, --help            show this text\n"
+         "  --version             show the version and the git revision of the build\n"
          "\n"
          "Exit status: 0 done, 2 bad command line, 3 capture missing, unreadable or without\n"
          "point data, 4 output cannot be created or written.\n";
@@ -98,6 +99,7 @@ ParseResult parseArguments(int argc, const char* const* argv, Options* options,
       continue;
     }
     if (arg == "-h" || arg == "--help") return ParseResult::Help;
+    if (arg == "--version") return ParseResult::Version;
     if (arg == "--stats") {
       o.statsOnly = true;
       continue;

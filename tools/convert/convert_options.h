@@ -27,7 +27,7 @@ struct Options {
   bool progress = false;  // --progress (also on by itself when stderr is a terminal)
 };
 
-enum class ParseResult { Run, Help, Error };
+enum class ParseResult { Run, Help, Version, Error };
 
 // Reads argv[1..argc-1]. On Error, *error holds a one-line reason naming the offending argument.
 ParseResult parseArguments(int argc, const char* const* argv, Options* options, std::string* error);

@@ -19,6 +19,7 @@
 #include "acquisition/memory_tuning.h"
 #include "acquisition/revolution_assembler.h"
 #include "tools/convert/convert_options.h"
+#include "tovik16_version.h"
 
 namespace {
 
@@ -239,6 +240,9 @@ int main(int argc, char** argv) {
   switch (tovik::convert::parseArguments(argc, argv, &options, &error)) {
     case tovik::convert::ParseResult::Help:
       std::fputs(tovik::convert::usageText().c_str(), stdout);
+      return std::fflush(stdout) == 0 ? tovik::convert::kExitOk : tovik::convert::kExitOutput;
+    case tovik::convert::ParseResult::Version:
+      std::puts(tovik::versionLine(kProgram).c_str());
       return std::fflush(stdout) == 0 ? tovik::convert::kExitOk : tovik::convert::kExitOutput;
     case tovik::convert::ParseResult::Error:
       complain(error);

@@ -13,6 +13,7 @@
 #include "device/GetSet.h"
 #include "device/device_modes.h"
 #include "device/setting_data.h"
+#include "tovik16_version.h"
 
 namespace {
 
@@ -27,6 +28,7 @@ int main(int argc, char** argv) {
   tovik::tuneAllocatorForStreaming();
   QCoreApplication app(argc, argv);
   QCoreApplication::setApplicationName("tovik16-monitor");
+  QCoreApplication::setApplicationVersion(QString::fromStdString(tovik::versionText()));
   registerDeviceMetaTypes();
   qRegisterMetaType<LidarData>("LidarData");
   qRegisterMetaType<LidarData>("struct LidarData");
@@ -36,6 +38,7 @@ int main(int argc, char** argv) {
       "Console read-out of a Tovik16's live stream: device status, revolutions per second, "
       "points per revolution and dropped datagrams, once a second.");
   parser.addHelpOption();
+  parser.addVersionOption();
   QCommandLineOption dataPort("data-port", "Point data port (default 2368).", "port", "2368");
   QCommandLineOption devicePort("device-port", "Device information port (default 2369).", "port",
                                 "2369");

@@ -11,6 +11,7 @@
 #include "acquisition/memory_tuning.h"
 #include "tools/sim/address_policy.h"
 #include "tools/sim/sim_runner.h"
+#include "tovik16_version.h"
 
 namespace {
 
@@ -65,6 +66,7 @@ Faults and limits (deterministic for a seed):
 Output:
   --quiet                  no per-second summary on stderr
   --help                   this text
+  --version                the version and the git revision of the build
 )";
 
 bool parseNumber(const char* text, double* out) {
@@ -116,6 +118,9 @@ int main(int argc, char** argv) {
     uint64_t n = 0;
     if (a == "--help" || a == "-h") {
       std::cout << kUsage;
+      return 0;
+    } else if (a == "--version") {
+      std::cout << tovik::versionLine("tovik16-sim") << '\n';
       return 0;
     } else if (a == "--single") {
       o.sim.dualReturn = false;
