@@ -12,6 +12,7 @@
 #include <QMessageBox>
 #include <QStatusBar>
 
+#include "acquisition/capture_rights.h"
 #include "device/GetSet.h"
 
 namespace tovik {
@@ -159,7 +160,8 @@ void RecordController::startRecording() {
   if (!recorder_.start(settings)) {
     QString reason = QString::fromStdString(recorder_.errorText());
     if (recorder_.error() == capture::RecordError::NoPermission)
-      reason += tr("\nCapturing needs root or the CAP_NET_RAW capability.");
+      reason += tr("\nCapturing needs root or the CAP_NET_RAW capability.") +
+                QString::fromStdString(capture::captureRightsHint());
     refuse(reason);
     return;
   }

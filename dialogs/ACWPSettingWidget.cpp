@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <chrono>
 
+#include "acquisition/capture_rights.h"
 #include "acquisition/udp_socket.h"
 #include "device/GetSet.h"
 #include "device/device_text.h"
@@ -158,7 +159,10 @@ void ACWPSettingWidget::showAdapterError(const tovik::DevicePacketCaptureResult&
                            ? tr("No capture adapter reaches the lidar: %1").arg(reason)
                            : tr("Cannot open the capture adapter %1: %2")
                                  .arg(QString::fromStdString(r.interfaceName), reason);
-  QMessageBox::information(this, QStringLiteral("error"), text);
+  QMessageBox::information(this, QStringLiteral("error"),
+                           r.outcome == tovik::CaptureOutcome::OpenFailed
+                               ? text + QString::fromStdString(tovik::capture::captureRightsHint())
+                               : text);
 }
 
 bool ACWPSettingWidget::sendDatagram(const tovik::ConfigPacket& packet, const QString& address,

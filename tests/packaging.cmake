@@ -1,5 +1,6 @@
 # What an installed program promises: --version and --help work without a display and name the
-# build.
+# build; the capture-rights remedy of capture failures.
+tovik_add_gtest(capture_rights_test SOURCES capture_rights_test.cpp LIBS tovik16_io)
 set(TOVIK_VERSIONED_PROGRAMS $<TARGET_FILE:tovik16-convert> $<TARGET_FILE:tovik16-sim>
   $<TARGET_FILE:tovik16-monitor>)
 if(TARGET tovik16-viewer)
