@@ -1,5 +1,6 @@
 // tovik16-make-icons: draws every icon of the viewer with QPainter and writes the files that the
-// forms compile in (Resources/resources.qrc) and that the windows load at run time.
+// forms compile in (Resources/resources.qrc), that the windows load at run time, and the
+// application icon of the desktop menu in the hicolor theme's sizes (packaging/icons/).
 //
 // The generated files are committed; a build never runs this tool. To regenerate after changing
 // a drawing, from the repository root:
@@ -605,13 +606,15 @@ void drawAppIcon(QPainter& p) {
 
 enum class Format { Png, Jpeg, Ico };
 
+constexpr int kPngSize = 64;
+
 struct IconFile {
   QString path;  // relative to the repository root
   Drawing draw;
   Format format = Format::Png;
+  int size = kPngSize;  // PNG and JPEG edge in pixels
 };
 
-constexpr int kPngSize = 64;
 constexpr int kJpegQuality = 95;
 const int kIcoSizes[] = {16, 24, 32, 48, 64, 128, 256};
 
@@ -661,6 +664,12 @@ std::vector<IconFile> iconFiles() {
     const QString number = QString::fromLatin1(hz);
     files.push_back({img + number + ".png", [number](QPainter& p) { drawSpeedBadge(p, number); }});
   }
+  // The application icon of the desktop menu, in the hicolor theme's usual sizes (installed).
+  for (int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
+    files.push_back(
+        {QStringLiteral("packaging/icons/hicolor/%1x%1/apps/org.tovik16.studio.png").arg(size),
+         drawAppIcon, Format::Png, size});
+  }
   return files;
 }
 
@@ -678,9 +687,9 @@ QImage render(const Drawing& draw, int size, const QColor& background = Qt::tran
 std::vector<QImage> renderFile(const IconFile& f) {
   switch (f.format) {
     case Format::Png:
-      return {render(f.draw, kPngSize)};
+      return {render(f.draw, f.size)};
     case Format::Jpeg:
-      return {render(f.draw, kPngSize, kWindowGrey).convertToFormat(QImage::Format_RGB32)};
+      return {render(f.draw, f.size, kWindowGrey).convertToFormat(QImage::Format_RGB32)};
     case Format::Ico: {
       std::vector<QImage> images;
       for (int s : kIcoSizes) images.push_back(render(f.draw, s));
@@ -822,7 +831,12 @@ int checkAll(const QString& root) {
 }
 
 int writeSheet(const QString& out) {
-  const std::vector<IconFile> files = iconFiles();
+  std::vector<IconFile> files = iconFiles();
+  // The sheet draws every icon at its own sizes; the theme's copies of the application icon
+  // would only repeat it.
+  files.erase(std::remove_if(files.begin(), files.end(),
+                             [](const IconFile& f) { return f.path.startsWith("packaging/"); }),
+              files.end());
   const int columns = 6, cellW = 220, cellH = 120;
   const int rows = int(files.size() + columns - 1) / columns;
   QImage sheet(columns * cellW, rows * cellH, QImage::Format_ARGB32);
