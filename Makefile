@@ -1,14 +1,16 @@
 # Two commands do everything on a fresh Debian 12 machine:
 #   make run    installs what is missing, builds, and starts the viewer fed by the simulated lidar
 #   make test   installs what is missing, builds, and runs every test (also under ASan/UBSan) and
-#               every fuzz target for a bounded time
+#               every fuzz target for a bounded time, and builds and checks the Debian package
+# make package builds tovik16-studio_<version>_<arch>.deb here: sudo apt install ./tovik16-studio_*.deb
 BUILD ?= build
 JOBS ?= 2
 FUZZ_SECONDS ?= 60
 CMAKE_FLAGS ?=
 WERROR := $(if $(CI),-DTOVIK_WERROR=ON,)
 
-.PHONY: all deps build run monitor screenshot test unit sanitize fuzz fuzz-build bench format-check tidy clean
+.PHONY: all deps build run monitor screenshot test unit sanitize fuzz fuzz-build bench format-check tidy \
+  package check-package clean
 .PHONY: python-deps python pytest
 
 all: build
@@ -80,7 +82,16 @@ format-check: deps
 tidy: build
 	scripts/check-tidy.sh $(BUILD)
 
-test: unit sanitize fuzz format-check tidy
+# The Debian package, from the same build as the tests (CPack strips the binaries it packs).
+package: build
+	rm -f $(BUILD)/tovik16-studio_*.deb tovik16-studio_*.deb
+	cmake --build $(BUILD) -j$(JOBS) --target package
+	cp $(BUILD)/tovik16-studio_*.deb .
+
+check-package: package
+	scripts/check-package.sh $$(ls tovik16-studio_*.deb)
+
+test: unit sanitize fuzz format-check tidy check-package
 
 clean:
-	rm -rf $(BUILD) $(BUILD)-asan $(BUILD)-fuzz $(BUILD)-release
+	rm -rf $(BUILD) $(BUILD)-asan $(BUILD)-fuzz $(BUILD)-release tovik16-studio_*.deb

@@ -6,6 +6,7 @@ packages=(
   qtbase5-dev libqt5opengl5-dev libpcap-dev libgtest-dev libgmock-dev libbenchmark-dev
   libpcl-dev libvtk9-qt-dev libboost-dev
   xvfb xauth fonts-wqy-microhei
+  git help2man gzip man-db dpkg-dev fakeroot file lintian appstream desktop-file-utils
 )
 missing=()
 for p in "${packages[@]}"; do
