@@ -82,16 +82,18 @@ format-check: deps
 tidy: build
 	scripts/check-tidy.sh $(BUILD)
 
-# The Debian package, from the same build as the tests (CPack strips the binaries it packs).
+# The Debian packages, from the same build as the tests (CPack strips the binaries it packs):
+# tovik16-studio, and python3-tovik16 when the Python module is built.
 package: build
-	rm -f $(BUILD)/tovik16-studio_*.deb tovik16-studio_*.deb
+	rm -f $(BUILD)/*.deb tovik16-studio_*.deb python3-tovik16_*.deb
 	cmake --build $(BUILD) -j$(JOBS) --target package
-	cp $(BUILD)/tovik16-studio_*.deb .
+	cp $(BUILD)/*.deb .
 
 check-package: package
-	scripts/check-package.sh $$(ls tovik16-studio_*.deb)
+	scripts/check-package.sh $$(ls tovik16-studio_*.deb python3-tovik16_*.deb 2>/dev/null)
 
 test: unit sanitize fuzz format-check tidy check-package
 
 clean:
-	rm -rf $(BUILD) $(BUILD)-asan $(BUILD)-fuzz $(BUILD)-release tovik16-studio_*.deb
+	rm -rf $(BUILD) $(BUILD)-asan $(BUILD)-fuzz $(BUILD)-release tovik16-studio_*.deb \
+	  python3-tovik16_*.deb

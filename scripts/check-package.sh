@@ -3,13 +3,22 @@
 # desktop entry, the icon, the AppStream file, the manual pages, the documentation, and nothing of
 # the tests, benchmarks or fuzzers), that its programs run from an unpacked root, that its desktop
 # and AppStream files validate, that the licence text of the copyright file is LICENSE's, and
-# that lintian finds no error.
-#   scripts/check-package.sh tovik16-studio_<version>_<arch>.deb
+# that lintian finds no error. With the Python package beside it: its files, and that the module
+# imports from an unpacked root and reports the same version.
+#   scripts/check-package.sh tovik16-studio_<version>_<arch>.deb [python3-tovik16_<version>_<arch>.deb]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-deb=${1:?usage: check-package.sh PACKAGE.deb}
-[ -f "$deb" ] || { echo "check-package: no package $deb" >&2; exit 1; }
+deb=""
+pydeb=""
+for f in "$@"; do
+  case $(dpkg-deb --field "$f" Package) in
+    tovik16-studio) deb=$f ;;
+    python3-tovik16) pydeb=$f ;;
+    *) echo "check-package: $f is neither tovik16-studio nor python3-tovik16" >&2; exit 1 ;;
+  esac
+done
+[ -n "$deb" ] || { echo "usage: check-package.sh tovik16-studio_*.deb [python3-tovik16_*.deb]" >&2; exit 1; }
 failures=0
 fail() {
   echo "FAIL: $*" >&2
@@ -24,7 +33,6 @@ dpkg-deb --field "$deb" Package Version Architecture Depends Recommends
 package=$(dpkg-deb --field "$deb" Package)
 version=$(dpkg-deb --field "$deb" Version)
 depends=$(dpkg-deb --field "$deb" Depends)
-[ "$package" = tovik16-studio ] || fail "package name is '$package'"
 [ "$(basename "$deb")" = "${package}_${version}_$(dpkg-deb --field "$deb" Architecture).deb" ] ||
   fail "file name $(basename "$deb") is not <package>_<version>_<architecture>.deb"
 # The library dependencies are derived from the binaries, not written by hand.
@@ -90,11 +98,32 @@ diff <(sed -n '/^Redistribution/,$p' LICENSE | words) \
   <(sed -n '/^ Redistribution/,$p' "$work/root/usr/share/doc/tovik16-studio/copyright" | words) \
   >/dev/null || fail "the licence in packaging/debian/copyright differs from LICENSE"
 
+if [ -n "$pydeb" ]; then
+  echo "== $pydeb"
+  dpkg-deb --field "$pydeb" Package Version Depends
+  [ "$(dpkg-deb --field "$pydeb" Version)" = "$version" ] || fail "$pydeb has another version"
+  grep -q 'python3-numpy' <<<"$(dpkg-deb --field "$pydeb" Depends)" || fail "$pydeb lacks python3-numpy"
+  dpkg-deb --contents "$pydeb" | awk '{print $NF}' | sed 's|^\./|/|' >"$work/pycontents"
+  site=/usr/lib/python3/dist-packages/tovik16
+  for path in $site/__init__.py $site/_tovik16.pyi $site/py.typed \
+    /usr/share/doc/python3-tovik16/copyright /usr/share/doc/python3-tovik16/changelog.gz; do
+    grep -qxF "$path" "$work/pycontents" || fail "$pydeb lacks $path"
+  done
+  grep -q "^$site/_tovik16\.cpython-.*\.so$" "$work/pycontents" || fail "$pydeb lacks the module"
+  unwanted=$(grep -Ei '(/tests?/|test_|conftest|bench|examples|__pycache__)' "$work/pycontents" || true)
+  [ -z "$unwanted" ] || fail "test or example files in $pydeb: $unwanted"
+  dpkg-deb -x "$pydeb" "$work/pyroot"
+  pyversion=$(cd / && PYTHONPATH="$work/pyroot/usr/lib/python3/dist-packages" /usr/bin/python3 -c \
+    'import tovik16; print(tovik16.__version__)') || fail "tovik16 does not import from $pydeb"
+  echo "tovik16 $pyversion"
+  [ "${pyversion:-}" = "$version" ] || fail "tovik16.__version__ is '${pyversion:-}', not $version"
+fi
+
 echo "== lintian"
-lintian --fail-on error --display-info "$deb" || fail "lintian reports errors"
+lintian --fail-on error --display-info "$deb" $pydeb || fail "lintian reports errors"
 
 if [ "$failures" -ne 0 ]; then
   echo "check-package: $failures failure(s)" >&2
   exit 1
 fi
-echo "check-package: $deb passes"
+echo "check-package: $deb ${pydeb:+and $pydeb }pass"
