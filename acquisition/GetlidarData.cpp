@@ -11,24 +11,14 @@ GetlidarData::~GetlidarData() {
 
 void GetlidarData::Receive(int ReturnModel) { assembler_.setEchoCode(ReturnModel); }
 
-std::string GetlidarData::lastError() const {
-  // Written by the worker before it returns; read after the run has ended.
-  return errorSet_.load(std::memory_order_acquire) ? lastError_ : std::string();
-}
-
 void GetlidarData::run() {
   // Every run starts a fresh revolution.
   assembler_.reset();
-  errorSet_.store(false, std::memory_order_release);
-  std::string error;
   const bool ok = tovik::runLiveReceiveLoop(
-      port, multicastIp, stopRequested, stats_,
+      port, multicastIp, stopRequested, stats_, notes_,
       [this](const uint8_t* image, std::vector<LidarData>& frames) {
         assembler_.addPacket(image, frames);
       },
-      [this](LidarData& frame) { emit SendData(std::move(frame)); }, &error);
-  if (!ok) {
-    lastError_ = error;
-    errorSet_.store(true, std::memory_order_release);
-  }
+      [this](LidarData& frame) { emit SendData(std::move(frame)); });
+  if (!ok) emit SendSocketError(QString::fromStdString(notes_.error()));
 }

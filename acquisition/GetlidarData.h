@@ -2,6 +2,7 @@
 // port and emits every closed revolution.
 #pragma once
 
+#include <QString>
 #include <QThread>
 #include <atomic>
 #include <string>
@@ -30,13 +31,17 @@ class GetlidarData : public QThread {
   int echoCode() const { return assembler_.echoCode(); }
   const tovik::ReceiverStats& stats() const { return stats_; }
   // Why the last run could not open its socket (empty when it could).
-  std::string lastError() const;
+  std::string lastError() const { return notes_.error(); }
+  // Why the running (or last) run did not join its multicast group; it receives unicast then.
+  std::string joinNote() const { return notes_.joinNote(); }
 
  signals:
   void SendData(LidarData lidardata);
   // Declared like the device information receiver's signals; never emitted by this class.
   void SendLidarStatusToSettingUI(SettingData* data, std::vector<int> Mac);
   void SendDataDifo(const u_char*);
+  // The run could not set up its socket and has ended: reason names what failed.
+  void SendSocketError(QString reason);
 
  public slots:
   // Echo code ReturnModel (0 both echoes merged, 1 strongest, 2 second); takes effect at the
@@ -50,6 +55,5 @@ class GetlidarData : public QThread {
   // dualFrame, strongFrame and secondFrame live in the assembler.
   tovik::LiveDualAssembler assembler_;
   tovik::ReceiverStats stats_;
-  mutable std::atomic<bool> errorSet_{false};
-  std::string lastError_;
+  tovik::ReceiverNotes notes_;
 };

@@ -9,6 +9,7 @@
 
 #include "acquisition/GetlidarData.h"
 #include "acquisition/GetlidarData_1.h"
+#include "acquisition/live_receive_loop.h"
 #include "acquisition/udp_socket.h"
 #include "loopback_sim.h"
 #include "packet_builder.h"
@@ -226,6 +227,68 @@ TEST(LiveDualReceiver, MergesBothEchoesAndFollowsTheEchoCode) {
       EXPECT_EQ(fr.distance[ch].size(), fr.azimuth[ch].size()) << f;
     }
   }
+}
+
+// #9: a receiver whose socket could not be set up ended without a word, and the window read
+// "Connected". It now says why, for a port held by a socket that does not share it and for a
+// group text that is no address.
+TEST(LiveReceivers, ReportWhyTheirSocketCouldNotBeSetUp) {
+  const uint16_t port = tovik::test::freeUdpPort();
+  tovik::net::UdpSocket holder;  // without SO_REUSEADDR: the port cannot be shared
+  ASSERT_TRUE(holder.open() && holder.bind(std::string(), port)) << holder.lastError();
+
+  const auto failureOf = [](auto& receiver) {
+    std::mutex mutex;
+    QString reason;
+    QObject::connect(
+        &receiver, &std::remove_reference_t<decltype(receiver)>::SendSocketError, &receiver,
+        [&](const QString& r) {
+          std::lock_guard<std::mutex> lock(mutex);
+          reason = r;
+        },
+        Qt::DirectConnection);
+    receiver.start();
+    EXPECT_TRUE(receiver.wait(5000));  // the run ends by itself
+    EXPECT_FALSE(receiver.stopRequested.load());
+    EXPECT_EQ(reason.toStdString(), receiver.lastError());
+    return reason.toStdString();
+  };
+  GetlidarData dual;
+  dual.port = port;
+  const std::string taken = failureOf(dual);
+  EXPECT_NE(taken.find(std::to_string(port)), std::string::npos) << taken;
+  EXPECT_NE(taken.find("Address already in use"), std::string::npos) << taken;
+
+  GetlidarData_1 single;
+  single.port = tovik::test::freeUdpPort();
+  single.multicastIp = "224.1.1";
+  const std::string group = failureOf(single);
+  EXPECT_NE(group.find("\"224.1.1\" is not an IPv4 address"), std::string::npos) << group;
+}
+
+// #9: a receive error that persists returns at once; without a pause the loop spun a core.
+TEST(LiveReceiveLoop, BacksOffWhileReceiveErrorsPersist) {
+  struct FailingSocket {
+    std::atomic<int> calls{0};
+    tovik::net::RecvStatus receive(uint8_t*, size_t, size_t*) {
+      ++calls;
+      return tovik::net::RecvStatus::Error;
+    }
+  } socket;
+  std::atomic<bool> stop{false};
+  tovik::ReceiverStats stats;
+  std::thread loop([&] {
+    tovik::receiveUntilStopped(
+        socket, stop, stats, [](const uint8_t*, std::vector<LidarData>&) {}, [](LidarData&) {});
+  });
+  std::this_thread::sleep_for(500ms);
+  stop = true;
+  loop.join();
+  // Pauses of 10, 20, 40, 80 and then 100 ms: about 8 calls in half a second. A spinning loop
+  // makes millions; a slow machine only makes fewer.
+  EXPECT_GE(socket.calls.load(), 1);
+  EXPECT_LE(socket.calls.load(), 100);
+  EXPECT_EQ(stats.snapshot().receiveErrors, uint64_t(socket.calls.load()));
 }
 
 int main(int argc, char** argv) {
