@@ -1,8 +1,12 @@
 #include "app/csv_export.h"
 
+#include <sys/stat.h>
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
+#include <memory>
 
 namespace tovik {
 
@@ -10,7 +14,44 @@ namespace {
 
 QString translate(const char* text) { return QCoreApplication::translate("CsvExport", text); }
 
+bool isZeroedPlace(const LidarData& scan, int ch, size_t i) {
+  return scan.distance[size_t(ch)][i] == 0.0f && scan.adjustedTime[size_t(ch)][i] == 0;
+}
+
+// scan without its zeroed places, or nullptr when it has none (the common case: no copy).
+std::unique_ptr<LidarData> withoutZeroedPlaces(const LidarData& scan) {
+  bool any = false;
+  for (int ch = 0; ch < kChannelCount && !any; ++ch)
+    for (size_t i = 0, n = scan.pointCount(ch); i < n && !any; ++i)
+      any = isZeroedPlace(scan, ch, i);
+  if (!any) return nullptr;
+  auto kept = std::make_unique<LidarData>();
+  kept->blockAzimuth = scan.blockAzimuth;
+  for (int ch = 0; ch < kChannelCount; ++ch) {
+    const auto c = size_t(ch);
+    for (size_t i = 0, n = scan.pointCount(ch); i < n; ++i) {
+      if (isZeroedPlace(scan, ch, i)) continue;
+      kept->distance[c].push_back(scan.distance[c][i]);
+      kept->intensity[c].push_back(scan.intensity[c][i]);
+      kept->azimuth[c].push_back(scan.azimuth[c][i]);
+      kept->adjustedTime[c].push_back(scan.adjustedTime[c][i]);
+    }
+  }
+  return kept;
+}
+
 }  // namespace
+
+FileIdentity fileIdentity(const QString& path) {
+  FileIdentity id;
+  struct stat st {};
+  const QByteArray name = QFile::encodeName(path);
+  if (name.isEmpty() || ::stat(name.constData(), &st) != 0) return id;
+  id.device = uint64_t(st.st_dev);
+  id.inode = uint64_t(st.st_ino);
+  id.valid = true;
+  return id;
+}
 
 CsvExport::~CsvExport() { finish(); }
 
@@ -50,8 +91,9 @@ CsvExport::Outcome CsvExport::writeRevolution(const LidarData& scan,
   QElapsedTimer clock;
   clock.start();
   ++frameCounter_;
-  const size_t rows =
-      csv::appendRevolution(pending_, scan, frameCounter_, verticalAngles, options_);
+  const std::unique_ptr<LidarData> measured = withoutZeroedPlaces(scan);
+  const size_t rows = csv::appendRevolution(pending_, measured ? *measured : scan, frameCounter_,
+                                            verticalAngles, options_);
   const bool written = writePending();
   lastWriteNs_ = clock.nsecsElapsed();
   if (!written) {
@@ -109,6 +151,14 @@ QString CsvExport::progressText() const {
 QString CsvExport::finishedText() const {
   return translate("CSV saved: %1 revolutions, %2 points to %3")
       .arg(frameCounter_)
+      .arg(rowsWritten_)
+      .arg(QDir::toNativeSeparators(fileName_));
+}
+
+QString CsvExport::stoppedText() const {
+  return translate("CSV export stopped after %1 of %2 revolutions: %3 points in %4")
+      .arg(frameCounter_)
+      .arg(frames_)
       .arg(rowsWritten_)
       .arg(QDir::toNativeSeparators(fileName_));
 }

@@ -16,6 +16,19 @@
 
 namespace tovik {
 
+// A file as the system knows it, by device and inode: two paths that reach the same file give
+// equal identities whatever their text.
+struct FileIdentity {
+  uint64_t device = 0;
+  uint64_t inode = 0;
+  bool valid = false;  // the file existed when asked
+  bool sameFileAs(const FileIdentity& other) const {
+    return valid && other.valid && device == other.device && inode == other.inode;
+  }
+};
+// The identity of path; not valid when it does not exist (or cannot be examined).
+FileIdentity fileIdentity(const QString& path);
+
 class CsvExport {
  public:
   enum class Outcome {
@@ -37,9 +50,13 @@ class CsvExport {
 
   // Writes the rows of scan with the next FreamID (1 for the first revolution of a file), using
   // the vertical angles the revolution is placed with. kFailed when no export is active.
+  // Points at distance 0 and time 0 are left out: live decoding moves the points of the next
+  // revolution's start out of a closing one and leaves such zeroed places behind; they were
+  // never measured there (a real point without echo has its firing time).
   Outcome writeRevolution(const LidarData& scan, const AngleTable& verticalAngles);
 
-  // Ends an active export early: what is pending is written, the file is closed.
+  // Ends an active export early: what is pending is written, the file is closed. The file holds
+  // whole lines only, the rows of the revolutions written so far.
   void finish();
 
   bool active() const { return file_.isOpen(); }
@@ -56,6 +73,8 @@ class CsvExport {
   QString progressText() const;
   // Where the finished file went and what it holds.
   QString finishedText() const;
+  // Where an export stopped early went and what it holds.
+  QString stoppedText() const;
   // Why the export ended without its revolutions.
   QString failedText() const;
 

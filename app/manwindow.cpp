@@ -4,13 +4,16 @@
 #include <QApplication>
 #include <QHeaderView>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPalette>
 #include <QScreen>
 #include <QStandardItemModel>
 #include <QTableView>
+#include <QToolButton>
 #include <QToolTip>
 #include <algorithm>
 #include <initializer_list>
+#include <type_traits>
 
 #include "acquisition/GetlidarData.h"
 #include "acquisition/GetlidarData_1.h"
@@ -18,6 +21,7 @@
 #include "acquisition/SelectLidar.h"
 #include "acquisition/SetLidarModes.h"
 #include "acquisition/geometry.h"
+#include "acquisition/udp_socket.h"
 #include "app/point_cloud_view.h"
 #include "app/point_table.h"
 #include "app/record_controller.h"
@@ -38,6 +42,8 @@ namespace {
 // short enough that the view follows the stream.
 constexpr int kRedrawDelayMs = 5;
 constexpr int kStatusIntervalMs = 1000;
+// How long a status-bar message stays.
+constexpr int kNoticeMs = 6000;
 constexpr int kPointIdColumnWidth = 64;
 constexpr int kXyzColumnWidth = 220;
 // Share of the screen width the point table's dock starts with, and its bounds in pixels.
@@ -64,10 +70,6 @@ QPalette applicationPalette() {
   p.setColor(QPalette::HighlightedText, Qt::black);
   return p;
 }
-
-// A port field as the device tool reads it: decimal, anything else gives 0; only the low 16
-// bits reach the socket.
-quint16 portOf(const QString& text) { return static_cast<quint16>(text.toInt()); }
 
 }  // namespace
 
@@ -118,8 +120,16 @@ manwindow::manwindow(QWidget* parent) : QMainWindow(parent), ui_(new Ui::manwind
   linkStateLabel_ = new QLabel(this);
   healthLabel_ = new QLabel(this);
   healthLabel_->setContentsMargins(16, 0, 0, 0);
-  ui_->statusBar->addWidget(linkStateLabel_);
-  ui_->statusBar->addWidget(healthLabel_);
+  // Permanent widgets, so that no status-bar message ever hides them.
+  ui_->statusBar->addPermanentWidget(linkStateLabel_);
+  ui_->statusBar->addPermanentWidget(healthLabel_);
+  csvStopButton_ = new QToolButton(this);
+  csvStopButton_->setObjectName(QStringLiteral("csvStopButton"));
+  csvStopButton_->setToolTip(tr("Stop the CSV export; the revolutions written so far are kept"));
+  csvStopButton_->setToolButtonStyle(Qt::ToolButtonTextOnly);
+  csvStopButton_->hide();
+  connect(csvStopButton_, &QToolButton::clicked, this, &manwindow::cancelCsvExport);
+  ui_->statusBar->addPermanentWidget(csvStopButton_);
   ui_->statusBar->addPermanentWidget(linkLabel_);
 
   // 8.
@@ -188,12 +198,16 @@ void manwindow::createObjects() {
           Qt::UniqueConnection);
   connect(this, &manwindow::SendModel, getlidarData1_.get(), &GetlidarData_1::Receive,
           Qt::UniqueConnection);
+  connect(getlidarData1_.get(), &GetlidarData_1::SendSocketError, this,
+          &manwindow::onPointReceiverFailed);
 
   // 5.
   getlidarData_ = std::make_unique<GetlidarData>();
   connect(getlidarData_.get(), &GetlidarData::SendData, this, &manwindow::CalculateCoordinates);
   connect(this, &manwindow::SendModel, getlidarData_.get(), &GetlidarData::Receive,
           Qt::UniqueConnection);
+  connect(getlidarData_.get(), &GetlidarData::SendSocketError, this,
+          &manwindow::onPointReceiverFailed);
 
   // 6.
   getSet_ = std::make_unique<GetSet>();
@@ -234,6 +248,15 @@ void manwindow::createObjects() {
   connect(readLiveOffData_.get(), &ReadLiveOffData::SendData, this,
           &manwindow::CalculateCoordinates);
   connect(readLiveOffData_.get(), &ReadLiveOffData::SendBool, this, &manwindow::FinshorStart);
+  // Runs on the engine's thread: counts what it emits for the playback read-out.
+  PlaybackTally* tally = &playbackTally_;
+  connect(
+      readLiveOffData_.get(), &ReadLiveOffData::SendData, this,
+      [tally](const LidarData& revolution) {
+        tally->revolutions.fetch_add(1, std::memory_order_relaxed);
+        tally->points.fetch_add(revolution.totalPoints(), std::memory_order_relaxed);
+      },
+      Qt::DirectConnection);
 
   // 10.
   selectLidar_ = std::make_unique<SelectLidar>();
@@ -300,10 +323,82 @@ void manwindow::stopAndWait(Receiver* receiver) {
 }
 
 template <typename Receiver>
-void manwindow::startPointReceiver(Receiver* receiver) {
-  receiver->port = portOf(ui_->lineEdit_portNumber->text());
+bool manwindow::startPointReceiver(Receiver* receiver) {
+  quint16 port = 0;
+  if (!readPortField(ui_->lineEdit_portNumber, tr("Port Number"), &port) || !checkMulticastField())
+    return false;
+  receiverFailure_.clear();
+  receiver->port = port;
   receiver->multicastIp = ui_->lineEdit_2->text().toStdString();
+  if (playbackHoldsView()) {
+    // Playback holds the view: this receiver starts when it ends.
+    parkedLive_ =
+        std::is_same_v<Receiver, GetlidarData_1> ? LiveReceiver::kSingle : LiveReceiver::kDual;
+    updateLinkState();
+    return true;
+  }
   receiver->start(QThread::InheritPriority);
+  return true;
+}
+
+bool manwindow::readPortField(QLineEdit* field, const QString& fieldName, quint16* port) {
+  bool ok = false;
+  const int value = field->text().trimmed().toInt(&ok, 10);
+  if (ok && value >= 1 && value <= 65535) {
+    *port = quint16(value);
+    return true;
+  }
+  QMessageBox::warning(this, QStringLiteral("Warning"),
+                       tr("%1: \"%2\" is not a port number. Enter a whole number from 1 to 65535.")
+                           .arg(fieldName, field->text()));
+  field->setFocus();
+  field->selectAll();
+  return false;
+}
+
+bool manwindow::checkMulticastField() {
+  QLineEdit* field = ui_->lineEdit_2;
+  if (tovik::net::isDottedIpv4(field->text().toStdString())) return true;
+  QMessageBox::warning(
+      this, QStringLiteral("Warning"),
+      tr("Multicast IP: \"%1\" is not an IPv4 address. Enter four numbers from 0 to 255 "
+         "separated by dots, such as 224.1.1.1.")
+          .arg(field->text()));
+  field->setFocus();
+  field->selectAll();
+  return false;
+}
+
+bool manwindow::liveReceiverRunning() const {
+  return getlidarData_->isRunning() || getlidarData1_->isRunning();
+}
+
+bool manwindow::playbackHoldsView() const {
+  // After the end of the file the engine only finishes its last packet.
+  return readLiveOffData_->isRunning() && !playbackFinished_;
+}
+
+void manwindow::parkLiveReceivers() {
+  if (getlidarData1_->isRunning()) {
+    parkedLive_ = LiveReceiver::kSingle;
+    stopAndWait(getlidarData1_.get());
+  }
+  if (getlidarData_->isRunning()) {
+    parkedLive_ = LiveReceiver::kDual;
+    stopAndWait(getlidarData_.get());
+  }
+  updateLinkState();
+}
+
+void manwindow::resumeParkedLive() {
+  const LiveReceiver parked = parkedLive_;
+  parkedLive_ = LiveReceiver::kNone;
+  // Port and group were given when it was parked (or noted).
+  if (parked == LiveReceiver::kSingle && !getlidarData1_->isRunning())
+    getlidarData1_->start(QThread::InheritPriority);
+  else if (parked == LiveReceiver::kDual && !getlidarData_->isRunning())
+    getlidarData_->start(QThread::InheritPriority);
+  updateLinkState();
 }
 
 void manwindow::resetTable(bool attach) {
@@ -314,6 +409,11 @@ void manwindow::resetTable(bool attach) {
 }
 
 void manwindow::onConnectLidar() {
+  quint16 dataPort = 0, telemetryPort = 0;
+  if (!readPortField(ui_->lineEdit_portNumber, tr("Port Number"), &dataPort) ||
+      !readPortField(ui_->lineEdit, tr("Telemetry Port"), &telemetryPort) || !checkMulticastField())
+    return;
+  receiverFailure_.clear();
   ui_->toolButton_Lidar->setEnabled(false);
   ui_->lineEdit_portNumber->setEnabled(false);
   ui_->lineEdit->setEnabled(false);
@@ -327,7 +427,7 @@ void manwindow::onConnectLidar() {
 
   awaitingFirstStatus_ = true;
   stopAndWait(getSet_.get());
-  getSet_->port = ui_->lineEdit->text().toInt();
+  getSet_->port = telemetryPort;
   getSet_->multicastIp = ui_->lineEdit_2->text().toStdString();
   getSet_->start(QThread::InheritPriority);
   // The point receiver starts with the first device status record (receiveDevPacket).
@@ -370,6 +470,8 @@ void manwindow::onDisconnectLidar() {
   if (getlidarData1_->isRunning()) getlidarData1_->stopRequested = true;
   if (getlidarData_->isRunning()) getlidarData_->stopRequested = true;
   if (getSet_->isRunning()) getSet_->stopRequested = true;
+  // A receiver that playback stopped stays stopped.
+  parkedLive_ = LiveReceiver::kNone;
   updateLinkState();
 }
 
@@ -378,18 +480,29 @@ void manwindow::onDisconnectLidar() {
 void manwindow::receiveConfig(QString sensor, int degree, int resolution) {
   if (sensor == QLatin1String(tovik::kSensorSingleLive)) {
     stopAndWait(getlidarData_.get());
-    if (!getlidarData1_->isRunning()) startPointReceiver(getlidarData1_.get());
+    if (parkedLive_ == LiveReceiver::kDual) parkedLive_ = LiveReceiver::kSingle;
+    if (!getlidarData1_->isRunning() && parkedLive_ == LiveReceiver::kNone)
+      startPointReceiver(getlidarData1_.get());
   } else if (sensor == QLatin1String(tovik::kSensorDualLive)) {
     stopAndWait(getlidarData1_.get());
-    if (!getlidarData_->isRunning()) startPointReceiver(getlidarData_.get());
+    if (parkedLive_ == LiveReceiver::kSingle) parkedLive_ = LiveReceiver::kDual;
+    if (!getlidarData_->isRunning() && parkedLive_ == LiveReceiver::kNone)
+      startPointReceiver(getlidarData_.get());
   }
   // The playback engine knows the offline names of the two sensor types.
+  QString engineSensor = sensor;
   if (sensor == QLatin1String(tovik::kSensorSingleLive))
-    readLiveOffData_->sensorType = QString::fromLatin1(tovik::kSensorSingleOffline);
+    engineSensor = QString::fromLatin1(tovik::kSensorSingleOffline);
   else if (sensor == QLatin1String(tovik::kSensorDualLive))
-    readLiveOffData_->sensorType = QString::fromLatin1(tovik::kSensorDualOffline);
-  else
-    readLiveOffData_->sensorType = sensor;
+    engineSensor = QString::fromLatin1(tovik::kSensorDualOffline);
+  // A run reads the engine's sensor type as it starts: never write it while one may be
+  // reading; a running engine gets the value before its next start.
+  if (readLiveOffData_->isRunning()) {
+    pendingEngineSensor_ = engineSensor;
+  } else {
+    readLiveOffData_->sensorType = engineSensor;
+    pendingEngineSensor_ = QString();
+  }
   if (degree == tovik::kDegree2 || degree == tovik::kDegree133)
     ui_->comboBox_degree->setCurrentIndex(degree);
   accuaryMode_ = resolution == tovik::kResolution04 ? tovik::kResolution04 : tovik::kResolution025;
@@ -434,14 +547,36 @@ void manwindow::onTogglePause() {
 QString manwindow::linkStateText() const {
   if (ui_->toolButton_Lidar->isEnabled()) return tr("Not connected");
   if (awaitingFirstStatus_) return tr("Waiting for device status on port %1").arg(getSet_->port);
+  const auto running = [this](const char* sensor, quint16 port, const std::string& joinNote) {
+    QString text = tr("%1 on port %2").arg(QLatin1String(sensor)).arg(port);
+    if (!joinNote.empty())
+      text += tr(" (multicast not joined: %1)").arg(QString::fromStdString(joinNote));
+    return text;
+  };
   if (getlidarData1_->isRunning())
-    return tr("%1 on port %2")
-        .arg(QLatin1String(tovik::kSensorSingleLive))
-        .arg(getlidarData1_->port);
+    return running(tovik::kSensorSingleLive, getlidarData1_->port, getlidarData1_->joinNote());
   if (getlidarData_->isRunning())
-    return tr("%1 on port %2").arg(QLatin1String(tovik::kSensorDualLive)).arg(getlidarData_->port);
-  return tr("Connected, no point receiver");
+    return running(tovik::kSensorDualLive, getlidarData_->port, getlidarData_->joinNote());
+  if (parkedLive_ != LiveReceiver::kNone) return tr("Live reception resumes after playback");
+  if (!receiverFailure_.isEmpty()) return tr("No point data: %1").arg(receiverFailure_);
+  return tr("No point receiver running");
 }
+
+void manwindow::onPointReceiverFailed(QString reason) {
+  receiverFailure_ = reason;
+  updateLinkState();
+  const QString text = tr("The point receiver could not start: %1").arg(reason);
+  notify(text);
+  // Not exec(): this arrives from a receiver thread, and a nested event loop here would run
+  // the revolution pass underneath the box.
+  auto* box =
+      new QMessageBox(QMessageBox::Warning, QStringLiteral("Warning"), text, QMessageBox::Ok, this);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->setObjectName(QStringLiteral("pointReceiverFailure"));
+  box->open();
+}
+
+void manwindow::notify(const QString& text) { ui_->statusBar->showMessage(text, kNoticeMs); }
 
 void manwindow::updateLinkState() { linkStateLabel_->setText(linkStateText()); }
 
@@ -450,7 +585,9 @@ void manwindow::refreshStatus() {
 
   const QThread* source = nullptr;
   tovik::ReceiverCounters counters;
-  if (getlidarData1_->isRunning()) {
+  if (readLiveOffData_->isRunning()) {
+    source = readLiveOffData_.get();
+  } else if (getlidarData1_->isRunning()) {
     source = getlidarData1_.get();
     counters = getlidarData1_->stats().snapshot();
   } else if (getlidarData_->isRunning()) {
@@ -466,6 +603,19 @@ void manwindow::refreshStatus() {
   writePerfLine(counters.revolutions);
   if (source == nullptr) {
     healthLabel_->setText(tovik::HealthReadout::idleText(getSet_->stats().accepted));
+    return;
+  }
+  if (source == readLiveOffData_.get()) {
+    tovik::PlaybackCounters played;
+    played.revolutions = playbackTally_.revolutions.load(std::memory_order_relaxed);
+    played.points = playbackTally_.points.load(std::memory_order_relaxed);
+    // One echo of dual-return data is half of each packet's points.
+    const bool oneEcho =
+        readLiveOffData_->sensorType == QLatin1String(tovik::kSensorDualOffline) && echoMode_ != 0;
+    played.pointsPerPacket = oneEcho ? 192 : 384;
+    played.frame = frameIndex_;
+    played.frames = packetFrameCount_;
+    healthLabel_->setText(health_.samplePlayback(played, elapsedS));
     return;
   }
   healthLabel_->setText(health_.sample(counters, elapsedS));

@@ -11,6 +11,7 @@
 #include <QString>
 #include <QTimer>
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -27,6 +28,8 @@ namespace Ui {
 class manwindow;
 }
 class QLabel;
+class QLineEdit;
+class QToolButton;
 class QStandardItemModel;
 class QThread;
 class GetlidarData;
@@ -110,6 +113,10 @@ class manwindow : public QMainWindow {
   void onPointSizeKey(int delta);
   void drawNewestRevolution();
   void refreshStatus();
+  // A live point receiver could not set up its socket: the status bar and a message say why.
+  void onPointReceiverFailed(QString reason);
+  // Ends a running CSV export early: the revolutions written so far stay, whole.
+  void cancelCsvExport();
   // Capture files and recording; see app/manwindow_offline.cpp.
   void onOpenCapture();
   // The playback buttons of the Offline tab; see app/manwindow_offline.cpp.
@@ -133,9 +140,30 @@ class manwindow : public QMainWindow {
   // Asks a running receiver to stop and waits until its run has ended.
   template <typename Receiver>
   static void stopAndWait(Receiver* receiver);
-  // Gives a point receiver the data port and multicast group of the fields and starts it.
+  // Gives a point receiver the data port and multicast group of the fields and starts it; while
+  // playback runs it is only noted, to start when playback ends. False (with a message naming
+  // the field) when the fields do not hold a port and an address.
   template <typename Receiver>
-  void startPointReceiver(Receiver* receiver);
+  bool startPointReceiver(Receiver* receiver);
+  // Reads a port field: a whole number 1..65535. Otherwise tells the operator which field is
+  // wrong (fieldName) and returns false.
+  bool readPortField(QLineEdit* field, const QString& fieldName, quint16* port);
+  // The multicast field holds a dotted IPv4 address; otherwise a message and false.
+  bool checkMulticastField();
+  bool liveReceiverRunning() const;
+  // Live and played revolutions never mix: playback stops the live point receiver and keeps
+  // which one it was; when playback ends (or its capture is replaced) that one starts again.
+  enum class LiveReceiver { kNone, kSingle, kDual };
+  LiveReceiver parkedLive_ = LiveReceiver::kNone;
+  void parkLiveReceivers();
+  void resumeParkedLive();
+  bool playbackHoldsView() const;
+  // Starts the playback engine on the loaded table, held at its gate when the Play button
+  // shows Play.
+  void startEngine();
+  // Revolutions are on their way to the pass: the display runs and a live receiver or
+  // playback feeds it. When not, an export writes the stored revolution at once.
+  bool revolutionsWillArrive() const;
   void resetTable(bool attach);
   // Drops a drawn-but-not-yet-shown revolution, so a cleared view stays clear.
   void cancelPendingRedraw();
@@ -188,6 +216,11 @@ class manwindow : public QMainWindow {
   int packetFrameCount_ = 0;
   // A sensor type was chosen for the loaded capture (SelectLidar may be closed without one).
   bool sensorChosen_ = false;
+  // The mode window's sensor type for the engine, kept while a run may read the engine's own
+  // field and handed over before the next start; null when there is none.
+  QString pendingEngineSensor_;
+  // The loaded capture file, whatever path reaches it: an export never writes onto it.
+  tovik::FileIdentity captureIdentity_;
   // Puts both seek buttons back to normal speed.
   void resetSeekButtons();
 
@@ -214,6 +247,12 @@ class manwindow : public QMainWindow {
   void writeCsvRevolution(const tovik::AngleTable& deviceAngles);
   // Shows the end of an export in the status bar, or its failure in a message box.
   void reportCsvOutcome(tovik::CsvExport::Outcome outcome);
+  // The status bar's stop control of a running export, which also shows its progress.
+  QToolButton* csvStopButton_ = nullptr;
+  void showCsvProgress();
+  // A temporary status-bar message: it goes after a few seconds and never hides the link state
+  // or the health read-out, which are permanent widgets.
+  void notify(const QString& text);
 
   bool displayEnabled_ = true;
   // Degrees: azimuths strictly between the limit and 360 minus the limit are not drawn.
@@ -259,6 +298,14 @@ class manwindow : public QMainWindow {
 
   // Status bar: the link state and the receiver health, refreshed once a second.
   QLabel* linkLabel_ = nullptr;
+  // Why the last point receiver could not start; cleared by Connect and by a start.
+  QString receiverFailure_;
+  // Revolutions and points playback has emitted in its current run, for its read-out; counted
+  // on the engine's thread as it emits them, so no revolution is copied for this.
+  struct PlaybackTally {
+    std::atomic<uint64_t> revolutions{0}, points{0};
+  };
+  PlaybackTally playbackTally_;
   QLabel* linkStateLabel_ = nullptr;
   QLabel* healthLabel_ = nullptr;
   QTimer statusTimer_;

@@ -1,9 +1,11 @@
 // The main window's CSV export: the request from the save-data options window, the file, and
 // the CSV pass that takes the place of drawing while an export runs.
 #include <QDateTime>
+#include <QDir>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QStatusBar>
+#include <QToolButton>
 
 #include "app/manwindow.h"
 #include "ui_manwindow.h"
@@ -20,11 +22,15 @@ tovik::csv::RowOptions manwindow::csvRowOptions() const {
 
 void manwindow::receiveSaveDataOption(bool isSave, int freams, float angleMin, float angleMax,
                                       QList<int> lines) {
-  // Cancel in the options window changes nothing, not even a running export's request.
-  if (!isSave) return;
+  // Cancel in the options window ends an export that is waiting for its revolutions, and
+  // otherwise changes nothing.
+  if (!isSave) {
+    if (csvSaving_) cancelCsvExport();
+    return;
+  }
+  // A second OK leaves the running export as it is.
   if (csvSaving_) {
-    ui_->statusBar->showMessage(tr("A CSV export is already running: ") +
-                                csvExport_.progressText());
+    notify(tr("A CSV export is already running: ") + csvExport_.progressText());
     return;
   }
   // Only a count of at least 1 ends by itself.
@@ -39,7 +45,19 @@ void manwindow::receiveSaveDataOption(bool isSave, int freams, float angleMin, f
                                                   nullptr, QFileDialog::DontUseNativeDialog);
   // A cancelled file dialog starts nothing: the view keeps drawing.
   if (path.isEmpty()) {
-    ui_->statusBar->showMessage(tr("CSV export cancelled"));
+    notify(tr("CSV export cancelled"));
+    return;
+  }
+  // Truncating the capture that is open for playback would pull the pages from under it.
+  if (capture_ && tovik::fileIdentity(path).sameFileAs(captureIdentity_)) {
+    const QString text =
+        tr("%1 is the capture file open in the Offline tab. Choose another name for the CSV file.")
+            .arg(QDir::toNativeSeparators(path));
+    notify(text);
+    auto* box = new QMessageBox(QMessageBox::Warning, tr("Warning"), text, QMessageBox::Ok, this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setObjectName(QStringLiteral("csvExportFailure"));
+    box->open();
     return;
   }
 
@@ -49,9 +67,9 @@ void manwindow::receiveSaveDataOption(bool isSave, int freams, float angleMin, f
   csvAngleMax_ = angleMax;
   csvLines_ = lines;
 
-  // With the display or playback paused no revolution will arrive: the stored one is written
-  // at once as FreamID 1.
-  const bool stored = !displayEnabled_ || paused_;
+  // When no revolution will arrive (display paused, playback paused with no live receiver), the
+  // stored one is written at once as FreamID 1.
+  const bool stored = !revolutionsWillArrive();
   if (!csvExport_.begin(path, stored ? 1 : csvFrames_, csvRowOptions())) {
     reportCsvOutcome(tovik::CsvExport::Outcome::kFailed);
     return;
@@ -65,13 +83,43 @@ void manwindow::receiveSaveDataOption(bool isSave, int freams, float angleMin, f
     reportCsvOutcome(csvExport_.writeRevolution(lastScan_, angles));
     return;
   }
-  ui_->statusBar->showMessage(csvExport_.progressText());
+  showCsvProgress();
+}
+
+bool manwindow::revolutionsWillArrive() const {
+  if (!displayEnabled_) return false;
+  if (liveReceiverRunning()) return true;
+  // Playback delivers unless it is paused. With nothing loaded, the revolutions handed to the
+  // pass are awaited.
+  return !paused_;
+}
+
+void manwindow::showCsvProgress() {
+  notify(csvExport_.progressText());
+  csvStopButton_->setText(
+      tr("Stop CSV export (%1/%2)").arg(csvExport_.frameCounter()).arg(csvExport_.frames()));
+  csvStopButton_->setVisible(csvSaving_);
+}
+
+void manwindow::cancelCsvExport() {
+  if (!csvSaving_) return;
+  csvSaving_ = false;
+  csvStopButton_->hide();
+  if (!csvExport_.active()) return;
+  csvExport_.finish();
+  const QString error = csvExport_.errorText();
+  if (!error.isEmpty()) {
+    reportCsvOutcome(tovik::CsvExport::Outcome::kFailed);
+    return;
+  }
+  notify(csvExport_.stoppedText());
 }
 
 void manwindow::writeCsvRevolution(const tovik::AngleTable& deviceAngles) {
   if (!csvExport_.active()) {
     // No file behind the flag: nothing to write and nothing to wait for.
     csvSaving_ = false;
+    csvStopButton_->hide();
     return;
   }
   const tovik::AngleTable angles = tovik::chooseVerticalAngles(degreeMode_, deviceAngles);
@@ -81,16 +129,17 @@ void manwindow::writeCsvRevolution(const tovik::AngleTable& deviceAngles) {
 }
 
 void manwindow::reportCsvOutcome(tovik::CsvExport::Outcome outcome) {
+  if (outcome != tovik::CsvExport::Outcome::kWritten) csvStopButton_->hide();
   switch (outcome) {
     case tovik::CsvExport::Outcome::kWritten:
-      ui_->statusBar->showMessage(csvExport_.progressText());
+      showCsvProgress();
       break;
     case tovik::CsvExport::Outcome::kFinished:
-      ui_->statusBar->showMessage(csvExport_.finishedText());
+      notify(csvExport_.finishedText());
       break;
     case tovik::CsvExport::Outcome::kFailed: {
       const QString text = csvExport_.failedText();
-      ui_->statusBar->showMessage(text);
+      notify(text);
       // Not exec(): this may run inside the handling of a revolution, and a nested event loop
       // would hand the next revolutions to the pass while the box is up.
       auto* box = new QMessageBox(QMessageBox::Warning, tr("Warning"), text, QMessageBox::Ok, this);

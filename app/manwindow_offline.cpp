@@ -19,15 +19,14 @@
 
 namespace {
 
-constexpr int kNoticeMs = 4000;
 constexpr int kProgressSteps = 100;
 
-// Icons swapped at run time, relative to the working directory.
-constexpr char kPlayIcon[] = "./Resources/images/Play.png";
-constexpr char kPauseIcon[] = "./Resources/images/Pause.png";
-constexpr char kSeekForwardIcon[] = "./Resources/images/Seekforward.png";
-constexpr char kSeekBackwardIcon[] = "./Resources/images/Seekbackward.png";
-constexpr char kBusyIcon[] = "./Resources/image/corvane.png";
+// Icons swapped at run time, compiled in: the viewer keeps them whatever its working directory.
+constexpr char kPlayIcon[] = ":/image/Resources/images/Play.png";
+constexpr char kPauseIcon[] = ":/image/Resources/images/Pause.png";
+constexpr char kSeekForwardIcon[] = ":/image/Resources/images/Seekforward.png";
+constexpr char kSeekBackwardIcon[] = ":/image/Resources/images/Seekbackward.png";
+constexpr char kBusyIcon[] = ":/image/Resources/image/corvane.png";
 
 void setIcon(QAbstractButton* button, const char* file) {
   button->setIcon(QIcon(QString::fromLatin1(file)));
@@ -42,18 +41,18 @@ struct SpeedStep {
 
 // Indexed by the current step 1..5.
 constexpr SpeedStep kForwardCycle[] = {
-    {"./Resources/images/Seekforward_2x.png", 2, 1},
-    {"./Resources/images/Seekforward_3x.png", 3, 2},
-    {"./Resources/images/Seekforward_0.5x.png", 4, 3},
-    {"./Resources/images/Seekforward_0.25x.png", 5, 4},
+    {":/image/Resources/images/Seekforward_2x.png", 2, 1},
+    {":/image/Resources/images/Seekforward_3x.png", 3, 2},
+    {":/image/Resources/images/Seekforward_0.5x.png", 4, 3},
+    {":/image/Resources/images/Seekforward_0.25x.png", 5, 4},
     {kSeekForwardIcon, 1, 0},
 };
 constexpr SpeedStep kBackwardCycle[] = {
     {kSeekBackwardIcon, 2, 0},
-    {"./Resources/images/Seekbackward_2x.png", 3, 1},
-    {"./Resources/images/Seekbackward_3x.png", 4, 2},
-    {"./Resources/images/Seekbackward_0.5x.png", 5, 3},
-    {"./Resources/images/Seekbackward_0.25x.png", 1, 4},
+    {":/image/Resources/images/Seekbackward_2x.png", 3, 1},
+    {":/image/Resources/images/Seekbackward_3x.png", 4, 2},
+    {":/image/Resources/images/Seekbackward_0.5x.png", 5, 3},
+    {":/image/Resources/images/Seekbackward_0.25x.png", 1, 4},
 };
 
 const SpeedStep& cycleRow(const SpeedStep (&cycle)[5], int step) {
@@ -107,6 +106,8 @@ bool manwindow::openCapture(const QString& path) {
 
   // The engine reads the old table until it has stopped; only then is the old capture freed.
   readLiveOffData_->requestStop();
+  // Playback of the old capture has ended: the live receiver it stopped starts again.
+  resumeParkedLive();
   if (playCount_ > 1) {
     cancelPendingRedraw();
     viewer_->clearAll();
@@ -115,6 +116,7 @@ bool manwindow::openCapture(const QString& path) {
   playCount_ = 1;
   sensorChosen_ = false;
   capture_.swap(next);
+  captureIdentity_ = tovik::fileIdentity(path);
   packetList_ = capture_->index().pointPackets.data();
   packetCount_ = uint32_t(capture_->pointCount());
   readLiveOffData_->setPackets(packetList_, packetCount_);
@@ -141,11 +143,10 @@ bool manwindow::openCapture(const QString& path) {
   for (int i = 0; i < ui_->tabWidget->count(); ++i)
     if (ui_->tabWidget->widget(i)->isAncestorOf(ui_->toolButton_Play))
       ui_->tabWidget->setCurrentIndex(i);
-  ui_->statusBar->showMessage(tr("%1: %2 point packets, about %3 revolutions")
-                                  .arg(path)
-                                  .arg(packetCount_)
-                                  .arg(packetFrameCount_),
-                              kNoticeMs);
+  notify(tr("%1: %2 point packets, about %3 revolutions")
+             .arg(path)
+             .arg(packetCount_)
+             .arg(packetFrameCount_));
   return true;
 }
 
@@ -175,9 +176,7 @@ void manwindow::onPlay() {
       selectLidar_->show();
       forwardSpeedStep_ = 1;
     } else if (!readLiveOffData_->isRunning()) {
-      readLiveOffData_->playGate.open();
-      readLiveOffData_->start(QThread::InheritPriority);
-      playbackFinished_ = false;
+      startEngine();
     } else {
       readLiveOffData_->playGate.open();
       if (playbackFinished_) {
@@ -215,11 +214,30 @@ void manwindow::ReceiveSensor(QString str) {
   readLiveOffData_->sensorType = QString::fromLatin1(
       str == QLatin1String(tovik::kSensorSingleOffline) ? tovik::kSensorSingleOffline
                                                         : tovik::kSensorDualOffline);
+  // The operator's choice is newer than any the mode window left for the engine.
+  pendingEngineSensor_ = QString();
+  startEngine();
+  sensorChosen_ = true;
+}
+
+void manwindow::startEngine() {
+  // Live and played revolutions never share the view.
+  parkLiveReceivers();
+  if (!pendingEngineSensor_.isNull()) {
+    readLiveOffData_->sensorType = pendingEngineSensor_;
+    pendingEngineSensor_ = QString();
+  }
   readLiveOffData_->setPackets(packetList_, packetCount_);
-  readLiveOffData_->playGate.open();
+  // Paused while the sensor window was open: the engine starts held at its gate, and Play
+  // opens it.
+  if (paused_)
+    readLiveOffData_->playGate.close();
+  else
+    readLiveOffData_->playGate.open();
+  playbackTally_.revolutions = 0;
+  playbackTally_.points = 0;
   readLiveOffData_->start(QThread::InheritPriority);
   playbackFinished_ = false;
-  sensorChosen_ = true;
 }
 
 void manwindow::onSeekForward() {
@@ -321,6 +339,8 @@ void manwindow::FinshorStart(bool Finshone) {
     playSpeed = 0;
     ui_->toolButton_Open->setEnabled(true);
     resetSeekButtons();
+    // The end of the file ends playback: the live receiver it stopped starts again.
+    resumeParkedLive();
   }
   stepForward_ = true;
   playing_ = false;

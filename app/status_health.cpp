@@ -20,11 +20,28 @@ QString HealthReadout::sample(const ReceiverCounters& now, double elapsedS) {
   haveBaseline_ = true;
   return QStringLiteral(
              "%1 packets/s   %2 rev/s   %3 points   short %4   oversized %5   ignored %6")
-      .arg(packetRate, revolutionRate)
-      .arg(now.lastRevolutionPoints)
-      .arg(now.shortDropped)
-      .arg(now.oversized)
-      .arg(now.ignored);
+             .arg(packetRate, revolutionRate)
+             .arg(now.lastRevolutionPoints)
+             .arg(now.shortDropped)
+             .arg(now.oversized)
+             .arg(now.ignored) +
+         (now.receiveErrors > 0 ? QStringLiteral("   receive errors %1").arg(now.receiveErrors)
+                                : QString());
+}
+
+QString HealthReadout::samplePlayback(const PlaybackCounters& now, double elapsedS) {
+  QString revolutionRate = QStringLiteral("-");
+  if (haveBaseline_ && elapsedS > 0)
+    revolutionRate =
+        QString::number(delta(now.revolutions, lastPlaybackRevolutions_) / elapsedS, 'f', 1);
+  lastPlaybackRevolutions_ = now.revolutions;
+  haveBaseline_ = true;
+  const uint64_t packets = now.pointsPerPacket > 0 ? now.points / uint64_t(now.pointsPerPacket) : 0;
+  return QStringLiteral("Playback: %1 rev/s   %2 packets played   frame %3 of %4")
+      .arg(revolutionRate)
+      .arg(packets)
+      .arg(now.frame)
+      .arg(now.frames);
 }
 
 QString HealthReadout::idleText(uint64_t devicePackets) {

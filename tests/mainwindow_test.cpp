@@ -12,6 +12,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -23,6 +24,8 @@
 #include <QSurfaceFormat>
 #include <QTabWidget>
 #include <QTableView>
+#include <QTemporaryDir>
+#include <QTimer>
 #include <QToolButton>
 #include <QToolTip>
 #include <QtTest>
@@ -120,6 +123,20 @@ class MainWindowTest : public QObject {
     mac[tovik::kMacEchoMode] = echoMode;
     mac[tovik::kMacAngleSpacing] = angleSpacing;
     return mac;
+  }
+  // Answers the next modal message box with OK and returns "title|text" through *seen.
+  void answerNextMessageBox(QString* seen) {
+    auto* timer = new QTimer(this);
+    timer->setInterval(20);
+    connect(timer, &QTimer::timeout, this, [seen, timer] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      if (box == nullptr) return;
+      *seen = box->windowTitle() + QLatin1Char('|') + box->text();
+      box->accept();
+      timer->stop();
+      timer->deleteLater();
+    });
+    timer->start();
   }
 
  private slots:
@@ -781,6 +798,89 @@ class MainWindowTest : public QObject {
     child<QToolButton>("tolbtn_offdata")->click();
     w_->CalculateCoordinates(makeRevolution(20));
     QTRY_COMPARE(w_->realTimeCloud_.size(), size_t(320));
+  }
+
+  // #9: port "abc" became port 0 and telemetry port 99999 waited forever. Ports and addresses
+  // are checked as Connect reads them; the message names the field and nothing starts.
+  void badPortsAndAddressesAreRefused_data() {
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("named");
+    QTest::newRow("data port abc") << "lineEdit_portNumber"
+                                   << "abc"
+                                   << "Port Number";
+    QTest::newRow("data port 0") << "lineEdit_portNumber"
+                                 << "0"
+                                 << "Port Number";
+    QTest::newRow("telemetry port 99999") << "lineEdit"
+                                          << "99999"
+                                          << "Telemetry Port";
+    QTest::newRow("group of three numbers") << "lineEdit_2"
+                                            << "224.1.1"
+                                            << "Multicast IP";
+    QTest::newRow("group 256") << "lineEdit_2"
+                               << "224.1.1.256"
+                               << "Multicast IP";
+  }
+  void badPortsAndAddressesAreRefused() {
+    QFETCH(QString, field);
+    QFETCH(QString, text);
+    QFETCH(QString, named);
+    useFreePorts();
+    child<QLineEdit>(field.toLatin1().constData())->setText(text);
+    QString seen;
+    answerNextMessageBox(&seen);
+    child<QToolButton>("toolButton_Lidar")->click();
+    QVERIFY2(seen.startsWith(QStringLiteral("Warning|") + named) && seen.contains(text),
+             qPrintable(seen));
+    QVERIFY(!w_->getSet_->isRunning());
+    QVERIFY(child<QToolButton>("toolButton_Lidar")->isEnabled());
+    QVERIFY(child<QLineEdit>(field.toLatin1().constData())->isEnabled());
+  }
+
+  // #9: a point receiver whose port was held elsewhere ended silently and the link state read
+  // "Connected". The reason now reaches the status bar, a message and the link state.
+  void pointReceiverFailureIsShown() {
+    quint16 dataPort = 0;
+    useFreePorts(&dataPort);
+    tovik::net::UdpSocket holder;  // without SO_REUSEADDR: the port cannot be shared
+    QVERIFY(holder.open() && holder.bind(std::string(), dataPort));
+    child<QToolButton>("toolButton_Lidar")->click();
+    SettingData status = record(0, 0);
+    w_->receiveDevPacket(&status, macVector(1, 200));  // dual return: GetlidarData starts
+
+    QMessageBox* box = nullptr;
+    QTRY_VERIFY((box = w_->findChild<QMessageBox*>(QStringLiteral("pointReceiverFailure"))) &&
+                box->isVisible());
+    QVERIFY2(box->text().contains(QStringLiteral("Address already in use")) &&
+                 box->text().contains(QString::number(dataPort)),
+             qPrintable(box->text()));
+    QVERIFY(w_->statusBar()->currentMessage().contains(QStringLiteral("Address already in use")));
+    QVERIFY(!w_->getlidarData_->isRunning());
+    w_->refreshStatus();
+    const QString link = w_->linkStateLabel_->text();
+    QVERIFY2(!link.contains(QStringLiteral("Connected")) &&
+                 !link.contains(QStringLiteral("on port")) &&
+                 link.contains(QStringLiteral("Address already in use")),
+             qPrintable(link));
+    box->accept();
+  }
+
+  // #9: status-bar messages hid the health read-out (a normal status-bar widget) for good,
+  // since they had no time-out. They go after a few seconds and leave it in view.
+  void statusMessagesAreTemporaryAndKeepTheHealthReadout() {
+    QTemporaryDir dir;
+    w_->CalculateCoordinates(makeRevolution(8));
+    child<QToolButton>("tolbtn_offdata")->click();  // paused: the export writes at once
+    w_->csvFileNameProvider_ = [&dir](const QString&) {
+      return dir.filePath(QStringLiteral("a.csv"));
+    };
+    w_->receiveSaveDataOption(true, 1, 0.0f, 360.0f, {0});
+    QVERIFY(w_->statusBar()->currentMessage().startsWith(QStringLiteral("CSV saved")));
+    QVERIFY(w_->healthLabel_->isVisible());
+    QVERIFY(w_->linkStateLabel_->isVisible());
+    QTRY_VERIFY_WITH_TIMEOUT(w_->statusBar()->currentMessage().isEmpty(), 15000);
+    QVERIFY(w_->healthLabel_->isVisible());
   }
 
   // --- Status read-out -------------------------------------------------------------------------

@@ -4,12 +4,15 @@
 #include <QVTKOpenGLNativeWidget.h>
 
 #include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QSlider>
 #include <QSpinBox>
 #include <QSurfaceFormat>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QToolButton>
 #include <QtTest>
@@ -17,10 +20,14 @@
 #include <memory>
 #include <string>
 
+#include "acquisition/GetlidarData.h"
+#include "acquisition/GetlidarData_1.h"
 #include "acquisition/ReadLiveOffData.h"
 #include "acquisition/SelectLidar.h"
 #include "app/manwindow.h"
 #include "capture_fixtures.h"
+#include "device/GetSet.h"
+#include "loopback_sim.h"
 
 namespace fx = tovik::capture::fixtures;
 
@@ -360,6 +367,101 @@ class OfflineControlsTest : public QObject {
     QCOMPARE(w_->packetFrameCount_, 6);
     loadAndPlay(second);
     QTRY_VERIFY_WITH_TIMEOUT(w_->playbackFinished_, 5000);
+  }
+
+  // #9: a pause pressed while the sensor window was still open was lost: the engine started
+  // playing with the button showing Play. It now starts held until Play is pressed.
+  void pauseWhileTheSensorWindowIsOpenIsKept() {
+    const QString path = dataPath("offline_3000.pcap");
+    writeCapture(path, 3000);
+    QVERIFY(w_->openCapture(path));
+    button("toolButton_Play")->click();
+    QVERIFY(w_->selectLidar_->isVisible());
+    button("toolButton_Play")->click();  // pause, the sensor window still open
+    QVERIFY(w_->paused_);
+    emit w_->selectLidar_->sendData(QStringLiteral("Tovik16-1"));
+    QVERIFY(w_->readLiveOffData_->isRunning());
+    QTest::qWait(400);
+    QCOMPARE(w_->frameIndex_, 0);
+    QVERIFY(hasIcon(button("toolButton_Play"), ":/image/Resources/images/Play.png"));
+    button("toolButton_Play")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(w_->frameIndex_ >= 2, 5000);
+  }
+
+  // #9: the mode window wrote the engine's sensor type while a run could be reading it. A
+  // running engine keeps its type; the next start takes the new one.
+  void modeWindowWaitsForTheEngine() {
+    // A receiver the mode window starts must not bind the device's port.
+    w_->findChild<QLineEdit*>(QStringLiteral("lineEdit_portNumber"))
+        ->setText(QString::number(tovik::test::freeUdpPort()));
+    const QString path = dataPath("offline_300.pcap");
+    writeCapture(path, 300);
+    loadAndPlay(path);  // single return
+    w_->receiveConfig(QStringLiteral("Tovik162"), 0, 0);
+    QCOMPARE(w_->readLiveOffData_->sensorType, QStringLiteral("Tovik16-1"));
+    QTRY_VERIFY_WITH_TIMEOUT(w_->playbackFinished_, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(w_->readLiveOffData_->isFinished(), 2000);
+    button("toolButton_Play")->click();
+    QCOMPARE(w_->readLiveOffData_->sensorType, QStringLiteral("Tovik16-2"));
+  }
+
+  // #9: Play fed played and live revolutions into one view in turn. Play stops the live
+  // receiver (the device receiver goes on), playback shows its own read-out, and the end of the
+  // file starts the live receiver again.
+  void playStopsLiveReceptionAndTheEndResumesIt() {
+    const quint16 dataPort = tovik::test::freeUdpPort(), devicePort = tovik::test::freeUdpPort();
+    w_->findChild<QLineEdit*>(QStringLiteral("lineEdit_portNumber"))
+        ->setText(QString::number(dataPort));
+    w_->findChild<QLineEdit*>(QStringLiteral("lineEdit"))->setText(QString::number(devicePort));
+    button("toolButton_Lidar")->click();
+    tovik::test::SimulatedLidar lidar(tovik::test::loopbackSimulator(dataPort, devicePort));
+    std::string error;
+    QVERIFY2(lidar.start(&error), error.c_str());
+    const auto liveRunning = [this] {
+      return w_->getlidarData_->isRunning() || w_->getlidarData1_->isRunning();
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(liveRunning(), 4000);
+
+    const QString path = dataPath("offline_3000.pcap");
+    writeCapture(path, 3000);
+    loadAndPlay(path);
+    QVERIFY(!liveRunning());
+    QVERIFY(w_->getSet_->isRunning());
+    QRegularExpression readout(
+        QStringLiteral("^Playback: \\d+\\.\\d rev/s   [1-9]\\d* packets played"));
+    // The read-out is refreshed once a second; the second sample has a rate.
+    QTRY_VERIFY2_WITH_TIMEOUT(readout.match(w_->healthLabel_->text()).hasMatch(),
+                              qPrintable(w_->healthLabel_->text()), 3500);
+    QVERIFY(!liveRunning());
+
+    QTRY_VERIFY_WITH_TIMEOUT(w_->playbackFinished_, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(liveRunning(), 2000);
+    lidar.stop();
+  }
+
+  // #9: started from another folder the viewer lost its Play, Pause and speed icons, which
+  // were read relative to the working directory. They are compiled in.
+  void iconsDoNotDependOnTheWorkingDirectory() {
+    const QString path = dataPath("offline_300.pcap");
+    writeCapture(path, 300);
+    QTemporaryDir elsewhere;
+    struct BackHome {
+      QString dir = QDir::currentPath();
+      ~BackHome() { QDir::setCurrent(dir); }
+    } backHome;
+    QVERIFY(QDir::setCurrent(elsewhere.path()));
+    QVERIFY(w_->openCapture(path));
+    QToolButton* play = button("toolButton_Play");
+    QToolButton* forward = button("toolButton_SeekForward");
+    QVERIFY(!play->icon().pixmap(24).isNull());
+    play->click();  // the sensor window opens; the button shows Pause
+    w_->selectLidar_->hide();
+    QVERIFY(!play->icon().pixmap(24).isNull());
+    for (int i = 0; i < 5; ++i) {
+      forward->click();  // 1x, 2x, 3x, 0.5x, 0.25x
+      QVERIFY(!forward->icon().pixmap(24).isNull());
+    }
+    QVERIFY(hasIcon(forward, ":/image/Resources/images/Seekforward_0.25x.png"));
   }
 
   void closingTheWindowWhilePausedDoesNotHang() {
