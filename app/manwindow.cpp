@@ -374,8 +374,9 @@ bool manwindow::liveReceiverRunning() const {
 }
 
 bool manwindow::playbackHoldsView() const {
-  // After the end of the file the engine only finishes its last packet.
-  return readLiveOffData_->isRunning() && !playbackFinished_;
+  // The Play button shows Pause (the sensor window may still be open), or the engine runs,
+  // paused or not; after the end of the file it only finishes its last packet.
+  return (capture_ && !paused_) || (readLiveOffData_->isRunning() && !playbackFinished_);
 }
 
 void manwindow::parkLiveReceivers() {
@@ -547,10 +548,10 @@ void manwindow::onTogglePause() {
 QString manwindow::linkStateText() const {
   if (ui_->toolButton_Lidar->isEnabled()) return tr("Not connected");
   if (awaitingFirstStatus_) return tr("Waiting for device status on port %1").arg(getSet_->port);
-  const auto running = [this](const char* sensor, quint16 port, const std::string& joinNote) {
+  // The reason a group was not joined is in the label's tool tip (updateLinkState).
+  const auto running = [](const char* sensor, quint16 port, const std::string& joinNote) {
     QString text = tr("%1 on port %2").arg(QLatin1String(sensor)).arg(port);
-    if (!joinNote.empty())
-      text += tr(" (multicast not joined: %1)").arg(QString::fromStdString(joinNote));
+    if (!joinNote.empty()) text += tr(", multicast not joined");
     return text;
   };
   if (getlidarData1_->isRunning())
@@ -578,7 +579,16 @@ void manwindow::onPointReceiverFailed(QString reason) {
 
 void manwindow::notify(const QString& text) { ui_->statusBar->showMessage(text, kNoticeMs); }
 
-void manwindow::updateLinkState() { linkStateLabel_->setText(linkStateText()); }
+void manwindow::updateLinkState() {
+  linkStateLabel_->setText(linkStateText());
+  std::string joinNote;
+  if (getlidarData1_->isRunning()) joinNote = getlidarData1_->joinNote();
+  if (getlidarData_->isRunning()) joinNote = getlidarData_->joinNote();
+  linkStateLabel_->setToolTip(
+      joinNote.empty() ? QString()
+                       : tr("Unicast data still arrives. The multicast group was not joined: %1")
+                             .arg(QString::fromStdString(joinNote)));
+}
 
 void manwindow::refreshStatus() {
   updateLinkState();

@@ -164,6 +164,8 @@ void manwindow::onPlay() {
   resetSeekButtons();
   ui_->toolButton_Open->setEnabled(false);
   if (paused_) {
+    // Live and played revolutions never share the view (nor the frame counter).
+    parkLiveReceivers();
     setIcon(ui_->toolButton_Play, kPauseIcon);
     paused_ = false;
     playing_ = true;
@@ -203,6 +205,12 @@ void manwindow::onPlay() {
         // Returns once the engine is between two packets.
         readLiveOffData_->playGate.close();
       }
+    }
+    // Paused before a sensor type was chosen: nothing plays, so live reception goes on, and
+    // its revolutions do not move the frame counter.
+    if (!readLiveOffData_->isRunning()) {
+      playing_ = false;
+      resumeParkedLive();
     }
     ui_->toolButton_GoToEnd->setEnabled(true);
     ui_->toolButton_GoToStart->setEnabled(true);

@@ -424,7 +424,10 @@ class OfflineControlsTest : public QObject {
 
     const QString path = dataPath("offline_3000.pcap");
     writeCapture(path, 3000);
-    loadAndPlay(path);
+    QVERIFY(w_->openCapture(path));
+    button("toolButton_Play")->click();  // the sensor window opens
+    QVERIFY(!liveRunning());
+    emit w_->selectLidar_->sendData(QStringLiteral("Tovik16-1"));
     QVERIFY(!liveRunning());
     QVERIFY(w_->getSet_->isRunning());
     QRegularExpression readout(
