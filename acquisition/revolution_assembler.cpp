@@ -2,6 +2,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <type_traits>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "acquisition/point_packet.h"
 
@@ -19,32 +25,109 @@ constexpr float kCarryAzimuth = 5.0f;
 constexpr size_t kCarryWindow = 30;
 
 namespace {
+
 template <typename T>
 inline void appendTwo(std::vector<T>& v, T a, T b) {
   v.push_back(a);
   v.push_back(b);
 }
+
+inline float recordDistance(const uint8_t* record) { return float(record[0] | record[1] << 8); }
+
+// The azimuth of record j' of a block that starts at base and spans step x 32 degrees.
+inline float pointAzimuth(float base, float step, float jPrime) {
+  const float a = base + step * jPrime;
+  return a >= 360.0f ? a - 360.0f : a;
+}
+
+// Points between two prefetches of a frame's lists, and how far ahead they reach. A cache line
+// holds 8 firing times or 16 of the other values; prefetching every 8 points covers every line.
+constexpr size_t kPrefetchEvery = 8;
+constexpr size_t kPrefetchDistance = 32;
+
+// Record j' of each channel in pair order: the first-sequence record of channel ch at 2 ch, its
+// second-sequence record at 2 ch + 1.
+constexpr std::array<float, kRecordsPerBlock> kPairOrder = [] {
+  std::array<float, kRecordsPerBlock> order{};
+  for (int ch = 0; ch < kChannelCount; ++ch) {
+    order[size_t(2 * ch)] = float(ch);
+    order[size_t(2 * ch + 1)] = float(ch + 16);
+  }
+  return order;
+}();
+
+inline float forwardDelta(float prev, float last) {
+  float delta = last - prev;
+  if (delta < 0.0f) delta += 360.0f;
+  return delta;
+}
+
+// Firing offsets from the packet timestamp, rounded down to whole microseconds, per block (or
+// pair) index e and record j': (slotsPerBlock x e + j' - lastSlot) x 3.125 us. The timestamp is a
+// whole number of microseconds, so timestamp + offset truncates to timestamp + floor(offset)
+// whenever it is positive.
+struct OffsetTable {
+  std::array<std::array<int32_t, kRecordsPerBlock>, kBlocksPerPacket> us;
+};
+
+constexpr OffsetTable makeOffsets(int slotsPerBlock, int lastSlot) {
+  OffsetTable t{};
+  for (int e = 0; e < kBlocksPerPacket; ++e) {
+    for (int j = 0; j < kRecordsPerBlock; ++j) {
+      const int eighths = (slotsPerBlock * e + j - lastSlot) * 25;  // 3.125 us = 25/8 us
+      const int pairOrder = j < 16 ? 2 * j : 2 * (j - 16) + 1;
+      t.us[size_t(e)][size_t(pairOrder)] = eighths >= 0 ? eighths / 8 : -((7 - eighths) / 8);
+    }
+  }
+  return t;
+}
+
+// Live single return: 32 slots per block, the last firing of block 11 at the timestamp.
+constexpr OffsetTable kSingleOffsets = makeOffsets(32, 383);
+// Pairs (and playback): 16 slots per block index, the last firing of pair 10/11 at the timestamp.
+constexpr OffsetTable kPairOffsets = makeOffsets(16, 191);
+static_assert(kSingleOffsets.us[0][0] == -1197 && kSingleOffsets.us[11][31] == 0);
+static_assert(kPairOffsets.us[0][2] == -594 && kPairOffsets.us[10][31] == 0);
+
+// A firing time before the device clock's zero reads 0 (see firingTime).
+constexpr int64_t kLargestNegativeOffset = 1197;
 }  // namespace
+
+void firingTimes(uint32_t timestamp, const int32_t* offsets, uint64_t* times) {
+  const int64_t t = timestamp;
+  if (t >= kLargestNegativeOffset) {
+    for (int j = 0; j < kRecordsPerBlock; ++j) times[j] = uint64_t(t + offsets[j]);
+  } else {
+    for (int j = 0; j < kRecordsPerBlock; ++j) {
+      const int64_t v = t + offsets[j];
+      times[j] = v > 0 ? uint64_t(v) : 0;
+    }
+  }
+}
+
+const int32_t* singleOffsets(int k) { return kSingleOffsets.us[size_t(k)].data(); }
+const int32_t* pairOffsets(int e) { return kPairOffsets.us[size_t(e)].data(); }
 
 void appendBlock(LidarData& frame, const uint8_t* image, int k, float azimuth, double timestamp,
                  double timeBase) {
-  frame.blockAzimuth.push_back(azimuth);
-  const uint8_t* records = image + kBlockSize * k + 4;
   // The timestamp is whole microseconds and the offsets are multiples of 1/8 us, all far inside
   // double's precision, so adding the firing slot to the block's base time is exact.
   const double base = timestamp + timeBase;
+  uint64_t times[kRecordsPerBlock];
+  for (int j = 0; j < kRecordsPerBlock; ++j) times[j] = firingTime(base, j * kFiringPeriod);
+  frame.blockAzimuth.push_back(azimuth);
+  const uint8_t* records = image + kBlockSize * k + 4;
   for (int ch = 0; ch < kChannelCount; ++ch) {
     // Read the two records before appending: the stores could otherwise alias the image bytes.
     const uint8_t* first = records + 3 * ch;
     const uint8_t* second = records + 3 * (ch + 16);
-    const float d1 = float(first[0] | first[1] << 8);
-    const float d2 = float(second[0] | second[1] << 8);
+    const float d1 = recordDistance(first);
+    const float d2 = recordDistance(second);
     const int i1 = first[2];
     const int i2 = second[2];
     appendTwo(frame.distance[ch], d1, d2);
     appendTwo(frame.intensity[ch], i1, i2);
-    appendTwo(frame.adjustedTime[ch], firingTime(base, ch * kFiringPeriod),
-              firingTime(base, (ch + 16) * kFiringPeriod));
+    appendTwo(frame.adjustedTime[ch], times[ch], times[ch + 16]);
   }
 }
 
@@ -52,19 +135,9 @@ namespace {
 // Appends the 32 point azimuths of a block that starts at base and spans delta degrees.
 void appendAzimuths(LidarData& frame, float base, float delta) {
   const float step = delta / 32.0f;
-  for (int ch = 0; ch < kChannelCount; ++ch) {
-    float a1 = base + step * float(ch);
-    float a2 = base + step * float(ch + 16);
-    if (a1 >= 360.0f) a1 -= 360.0f;
-    if (a2 >= 360.0f) a2 -= 360.0f;
-    appendTwo(frame.azimuth[ch], a1, a2);
-  }
-}
-
-float forwardDelta(float prev, float last) {
-  float delta = last - prev;
-  if (delta < 0.0f) delta += 360.0f;
-  return delta;
+  for (int ch = 0; ch < kChannelCount; ++ch)
+    appendTwo(frame.azimuth[ch], pointAzimuth(base, step, float(ch)),
+              pointAzimuth(base, step, float(ch + 16)));
 }
 }  // namespace
 
@@ -108,24 +181,233 @@ void carryOver(LidarData& frame, LidarData& held) {
   }
 }
 
+// ---------------------------------------------------------------------------------------------
+
+void FrameBuilder::start(LidarData&& buffer, size_t room, size_t capacity) {
+  frame_ = std::move(buffer);
+  room_ = room;
+  capacity = std::max(capacity, room);
+  auto prepare = [&](auto& list) {
+    list.reserve(capacity);
+    list.resize(room);
+  };
+  for (int ch = 0; ch < kChannelCount; ++ch) {
+    prepare(frame_.distance[ch]);
+    prepare(frame_.intensity[ch]);
+    prepare(frame_.azimuth[ch]);
+    prepare(frame_.adjustedTime[ch]);
+  }
+  clear();
+}
+
+void FrameBuilder::clear() {
+  frame_.blockAzimuth.clear();
+  n_ = azN_ = 0;
+  held_.fill(0);
+  mostHeld_ = 0;
+  blocks_ = 0;
+}
+
+void FrameBuilder::grow(size_t points) {
+  room_ = std::max({points, 2 * room_, size_t(256)});
+  for (int ch = 0; ch < kChannelCount; ++ch) {
+    frame_.distance[ch].resize(room_);
+    frame_.intensity[ch].resize(room_);
+    frame_.azimuth[ch].resize(room_);
+    frame_.adjustedTime[ch].resize(room_);
+  }
+}
+
+void FrameBuilder::appendBlock(const uint8_t* image, int k, float azimuth, const uint64_t* times) {
+  frame_.blockAzimuth.push_back(azimuth);
+  if (n_ + mostHeld_ + 2 > room_) grow(n_ + mostHeld_ + 2);
+  if (n_ % kPrefetchEvery == 0) prefetchAhead();
+  const uint8_t* records = image + kBlockSize * k + 4;
+  for (int ch = 0; ch < kChannelCount; ++ch) {
+    const uint8_t* first = records + 3 * ch;
+    const uint8_t* second = records + 3 * (ch + 16);
+    const float distances[2] = {recordDistance(first), recordDistance(second)};
+    const int intensities[2] = {first[2], second[2]};
+    const size_t i = n_ + held_[ch];
+    std::memcpy(frame_.distance[ch].data() + i, distances, sizeof distances);
+    std::memcpy(frame_.intensity[ch].data() + i, intensities, sizeof intensities);
+    std::memcpy(frame_.adjustedTime[ch].data() + i, times + 2 * ch, 2 * sizeof(uint64_t));
+  }
+  n_ += 2;
+  ++blocks_;
+}
+
+void FrameBuilder::prefetchAhead() const {
+  // A revolution's lists are larger than the core's own caches, and the 64 lists of a frame (128
+  // in dual return) are more streams than the hardware prefetcher follows: without this, most
+  // blocks wait for a cache line to be fetched before their points can be stored. Every
+  // kPrefetchEvery points, fetch the lines a few blocks ahead in every list.
+  for (int ch = 0; ch < kChannelCount; ++ch) {
+    const size_t i = n_ + held_[ch] + kPrefetchDistance;
+    __builtin_prefetch(frame_.distance[ch].data() + i, 1);
+    __builtin_prefetch(frame_.intensity[ch].data() + i, 1);
+    __builtin_prefetch(frame_.azimuth[ch].data() + i, 1);
+    __builtin_prefetch(frame_.adjustedTime[ch].data() + i, 1);
+  }
+}
+
+void FrameBuilder::appendAzimuths(float base, float delta) {
+  if (azN_ + mostHeld_ + 2 > room_) grow(azN_ + mostHeld_ + 2);
+  const float step = delta / 32.0f;
+  alignas(16) float a[kRecordsPerBlock];
+#if defined(__SSE2__)
+  // The same single-precision operations as pointAzimuth, four at a time (the compiler keeps the
+  // comparison a branch, which it cannot vectorise).
+  const __m128 b = _mm_set1_ps(base), s = _mm_set1_ps(step), full = _mm_set1_ps(360.0f);
+  for (int j = 0; j < kRecordsPerBlock; j += 4) {
+    const __m128 v = _mm_add_ps(b, _mm_mul_ps(s, _mm_loadu_ps(kPairOrder.data() + j)));
+    _mm_store_ps(a + j, _mm_sub_ps(v, _mm_and_ps(_mm_cmpge_ps(v, full), full)));
+  }
+#else
+  for (int j = 0; j < kRecordsPerBlock; ++j) a[j] = pointAzimuth(base, step, kPairOrder[j]);
+#endif
+  for (int ch = 0; ch < kChannelCount; ++ch)
+    std::memcpy(frame_.azimuth[ch].data() + azN_ + held_[ch], a + 2 * ch, 2 * sizeof(float));
+  azN_ += 2;
+}
+
+void FrameBuilder::interpolatePrevious() {
+  const size_t n = frame_.blockAzimuth.size();
+  if (n < 2) return;
+  const float prev = frame_.blockAzimuth[n - 2];
+  const float last = frame_.blockAzimuth[n - 1];
+  appendAzimuths(prev, forwardDelta(prev, last));
+}
+
+void FrameBuilder::extrapolateLast() {
+  const size_t n = frame_.blockAzimuth.size();
+  if (n < 2) return;
+  const float prev = frame_.blockAzimuth[n - 2];
+  const float last = frame_.blockAzimuth[n - 1];
+  appendAzimuths(last, forwardDelta(prev, last));
+}
+
+void FrameBuilder::trimToAzimuths() { n_ = azN_ = std::min(n_, azN_); }
+
+void FrameBuilder::carryOver(LidarData& held) {
+  for (int ch = 0; ch < kChannelCount; ++ch) {
+    const size_t n = std::min(n_, azN_) + held_[ch];
+    if (n < kCarryWindow) continue;
+    float* distance = frame_.distance[ch].data();
+    int* intensity = frame_.intensity[ch].data();
+    float* az = frame_.azimuth[ch].data();
+    uint64_t* time = frame_.adjustedTime[ch].data();
+    for (size_t i = n - kCarryWindow; i < n; ++i) {
+      if (!(az[i] < kCarryAzimuth)) continue;
+      held.distance[ch].push_back(distance[i]);
+      held.intensity[ch].push_back(intensity[i]);
+      held.azimuth[ch].push_back(az[i]);
+      held.adjustedTime[ch].push_back(time[i]);
+      distance[i] = 0.0f;
+      intensity[i] = 0;
+      az[i] = 0.0f;
+      time[i] = 0;
+    }
+  }
+}
+
+void FrameBuilder::restore(LidarData& held) {
+  clear();
+  for (int ch = 0; ch < kChannelCount; ++ch)
+    mostHeld_ = std::max(mostHeld_, size_t(held.distance[ch].size()));
+  if (mostHeld_ == 0) return;
+  if (mostHeld_ > room_) grow(mostHeld_);
+  for (int ch = 0; ch < kChannelCount; ++ch) {
+    // Held points carry all four values.
+    const size_t h = held.distance[ch].size();
+    std::copy_n(held.distance[ch].begin(), h, frame_.distance[ch].begin());
+    std::copy_n(held.intensity[ch].begin(), h, frame_.intensity[ch].begin());
+    std::copy_n(held.adjustedTime[ch].begin(), h, frame_.adjustedTime[ch].begin());
+    std::copy_n(held.azimuth[ch].begin(), h, frame_.azimuth[ch].begin());
+    held_[ch] = uint32_t(h);
+  }
+  held.clear();
+}
+
+LidarData FrameBuilder::release() {
+  LidarData out = std::move(frame_);
+  frame_ = LidarData();
+  room_ = 0;
+  clear();
+  return out;
+}
+
+LidarData FrameBuilder::take() {
+  for (int ch = 0; ch < kChannelCount; ++ch) {
+    frame_.distance[ch].resize(n_ + held_[ch]);
+    frame_.intensity[ch].resize(n_ + held_[ch]);
+    frame_.adjustedTime[ch].resize(n_ + held_[ch]);
+    frame_.azimuth[ch].resize(azN_ + held_[ch]);
+  }
+  return release();
+}
+
+LidarData FrameBuilder::takeMerged(FrameBuilder& other) {
+  trimToAzimuths();
+  other.trimToAzimuths();
+  auto merge = [](auto& list, size_t n, const auto& more, size_t m) {
+    list.resize(n);
+    list.insert(list.end(), more.begin(), more.begin() + std::ptrdiff_t(m));
+  };
+  for (int ch = 0; ch < kChannelCount; ++ch) {
+    const size_t n = n_ + held_[ch];
+    const size_t m = other.n_ + other.held_[ch];
+    merge(frame_.distance[ch], n, other.frame_.distance[ch], m);
+    merge(frame_.intensity[ch], n, other.frame_.intensity[ch], m);
+    merge(frame_.azimuth[ch], n, other.frame_.azimuth[ch], m);
+    merge(frame_.adjustedTime[ch], n, other.frame_.adjustedTime[ch], m);
+  }
+  frame_.blockAzimuth.clear();
+  other.clear();
+  return release();
+}
+
+LidarData FrameBuilder::snapshot() const {
+  LidarData copy;
+  copy.blockAzimuth = frame_.blockAzimuth;
+  auto head = [](const auto& list, size_t n) {
+    return std::decay_t<decltype(list)>(list.begin(), list.begin() + std::ptrdiff_t(n));
+  };
+  for (int ch = 0; ch < kChannelCount; ++ch) {
+    const size_t n = n_ + held_[ch];
+    copy.distance[ch] = head(frame_.distance[ch], n);
+    copy.intensity[ch] = head(frame_.intensity[ch], n);
+    copy.adjustedTime[ch] = head(frame_.adjustedTime[ch], n);
+    copy.azimuth[ch] = head(frame_.azimuth[ch], azN_ + held_[ch]);
+  }
+  return copy;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+void FramePool::put(LidarData&& frame) {
+  // A frame moved from has no lists left to reuse.
+  if (frames_.size() >= kLimit || frame.distance[0].capacity() == 0) return;
+  frames_.push_back(std::move(frame));
+}
+
+LidarData FramePool::take() {
+  if (frames_.empty()) return LidarData();
+  LidarData frame = std::move(frames_.back());
+  frames_.pop_back();
+  return frame;
+}
+
 }  // namespace assembly
 
-using namespace assembly;
+using assembly::FrameBuilder;
+using assembly::wrapped;
 
 namespace {
 
-// Per-channel room reserved for a new frame: a little more than the largest frame seen so far,
-// so that the lists of a steady stream never reallocate.
-size_t reserveHint(const LidarData& emitted) {
-  size_t most = 0;
-  for (int ch = 0; ch < kChannelCount; ++ch) most = std::max(most, emitted.distance[ch].size());
-  return most + most / 8 + 64;
-}
-
-void restoreHeld(LidarData& frame, LidarData& held) {
-  for (int ch = 0; ch < kChannelCount; ++ch) frame.appendChannel(ch, held);
-  held.clear();
-}
+// Per-channel room for the next frame: a little more than the largest frame seen so far, so that
+// the lists of a steady stream never grow.
+size_t roomAfter(size_t mostPoints) { return mostPoints + mostPoints / 8 + 64; }
 
 int normalizedEcho(int code) { return (code == kStrongEcho || code == kSecondEcho) ? code : 0; }
 
@@ -133,7 +415,7 @@ int normalizedEcho(int code) { return (code == kStrongEcho || code == kSecondEch
 
 // ---------------------------------------------------------------------------------------------
 
-LiveSingleAssembler::LiveSingleAssembler() { strongFrame_.reserve(2048); }
+LiveSingleAssembler::LiveSingleAssembler() { strongFrame_.start(LidarData(), 2048, 2048); }
 
 void LiveSingleAssembler::reset() {
   strongFrame_.clear();
@@ -142,20 +424,27 @@ void LiveSingleAssembler::reset() {
 
 int LiveSingleAssembler::addPacket(const uint8_t* image, std::vector<LidarData>& out) {
   if (!isPointPacket(image)) return 0;
-  const double timestamp = packetTimestamp(image);
+  const uint32_t timestamp = packetTimestamp(image);
   int closed = 0;
+  uint64_t times[kRecordsPerBlock];
   for (int k = 0; k < kBlocksPerPacket; ++k) {
     const float az = blockAzimuthDegrees(rawBlockAzimuth(image, k));
-    appendBlock(strongFrame_, image, k, az, timestamp, singleTimeOffset(k, 0));
-    interpolatePrevious(strongFrame_);
-    if (!wrapped(strongFrame_.blockAzimuth)) continue;
-    extrapolateLast(strongFrame_);
-    carryOver(strongFrame_, held_);
-    const size_t hint = reserveHint(strongFrame_);
-    out.push_back(std::move(strongFrame_));
-    strongFrame_ = LidarData();
-    strongFrame_.reserve(hint);
-    restoreHeld(strongFrame_, held_);
+    assembly::firingTimes(timestamp, assembly::singleOffsets(k), times);
+    strongFrame_.appendBlock(image, k, az, times);
+    strongFrame_.interpolatePrevious();
+    if (!wrapped(strongFrame_.blockAzimuth())) {
+      if (strongFrame_.blocks() >= kMaxRevolutionBlocks) {
+        reset();
+        ++capped_;
+      }
+      continue;
+    }
+    strongFrame_.extrapolateLast();
+    strongFrame_.carryOver(held_);
+    const size_t room = roomAfter(strongFrame_.mostPoints());
+    out.push_back(strongFrame_.take());
+    strongFrame_.start(pool_.take(), room, room);
+    strongFrame_.restore(held_);
     ++closed;
   }
   return closed;
@@ -164,71 +453,71 @@ int LiveSingleAssembler::addPacket(const uint8_t* image, std::vector<LidarData>&
 // ---------------------------------------------------------------------------------------------
 
 LiveDualAssembler::LiveDualAssembler() {
-  strongFrame_.reserve(1024);
-  secondFrame_.reserve(1024);
+  strongFrame_.start(LidarData(), 1024, 2048);
+  secondFrame_.start(LidarData(), 1024, 2048);
 }
 
 void LiveDualAssembler::reset() {
-  dualFrame_.clear();
   strongFrame_.clear();
   secondFrame_.clear();
   heldStrong_.clear();
   heldSecond_.clear();
 }
 
+void LiveDualAssembler::restart(FrameBuilder& frame, size_t room) {
+  // Either accumulator may be emitted merged with the other: room for both.
+  frame.start(pool_.take(), room, 2 * room);
+}
+
 int LiveDualAssembler::addPacket(const uint8_t* image, std::vector<LidarData>& out) {
   if (!isPointPacket(image)) return 0;
-  const double timestamp = packetTimestamp(image);
+  const uint32_t timestamp = packetTimestamp(image);
   int closed = 0;
+  uint64_t times[kRecordsPerBlock];
   for (int k = 0; k < kBlocksPerPacket; ++k) {
     const float az = blockAzimuthDegrees(rawBlockAzimuth(image, k));
-    LidarData& acc = (k % 2 == 0) ? strongFrame_ : secondFrame_;
+    const bool even = k % 2 == 0;
+    FrameBuilder& acc = even ? strongFrame_ : secondFrame_;
     // Both blocks of a pair fired together: each carries the pair's times, so every
     // accumulator's lists stay aligned whichever block a revolution closes on.
-    appendBlock(acc, image, k, az, timestamp, pairTimeOffset(k & ~1, 0));
-    interpolatePrevious(acc);
+    if (even) assembly::firingTimes(timestamp, assembly::pairOffsets(k), times);
+    acc.appendBlock(image, k, az, times);
+    acc.interpolatePrevious();
 
     const int code = normalizedEcho(echoCode());
-    const LidarData& tested = code == kStrongEcho ? strongFrame_ : secondFrame_;
-    if (!wrapped(tested.blockAzimuth)) continue;
+    const FrameBuilder& tested = code == kStrongEcho ? strongFrame_ : secondFrame_;
+    if (!wrapped(tested.blockAzimuth())) {
+      if (strongFrame_.blocks() + secondFrame_.blocks() >= kMaxRevolutionBlocks) {
+        reset();
+        ++capped_;
+      }
+      continue;
+    }
 
-    const size_t hint = reserveHint(code == kSecondEcho ? secondFrame_ : strongFrame_);
     if (code == kDualEcho) {
-      extrapolateLast(strongFrame_);
-      extrapolateLast(secondFrame_);
+      const size_t room = roomAfter(std::max(strongFrame_.mostPoints(), secondFrame_.mostPoints()));
+      strongFrame_.extrapolateLast();
+      secondFrame_.extrapolateLast();
       strongFrame_.trimToAzimuths();
       secondFrame_.trimToAzimuths();
-      carryOver(strongFrame_, heldStrong_);
-      carryOver(secondFrame_, heldSecond_);
-      dualFrame_.clear();
-      dualFrame_.reserve(2 * hint);
-      for (int ch = 0; ch < kChannelCount; ++ch) {
-        dualFrame_.appendChannel(ch, strongFrame_);
-        dualFrame_.appendChannel(ch, secondFrame_);
-      }
-      out.push_back(std::move(dualFrame_));
-      // Room for the next merged frame is taken while the emitted one is still alive: once its
-      // consumer frees it, it leaves a hole that the allocator reuses rather than a heap top that
-      // it trims, which would fault fresh pages in at every revolution.
-      dualFrame_ = LidarData();
-      dualFrame_.reserve(2 * hint);
-      strongFrame_.clear();
-      secondFrame_.clear();
+      strongFrame_.carryOver(heldStrong_);
+      secondFrame_.carryOver(heldSecond_);
+      out.push_back(strongFrame_.takeMerged(secondFrame_));
+      restart(strongFrame_, room);
     } else {
-      LidarData& emitted = code == kStrongEcho ? strongFrame_ : secondFrame_;
+      FrameBuilder& emitted = code == kStrongEcho ? strongFrame_ : secondFrame_;
       LidarData& held = code == kStrongEcho ? heldStrong_ : heldSecond_;
-      extrapolateLast(emitted);
+      const size_t room = roomAfter(emitted.mostPoints());
+      emitted.extrapolateLast();
       emitted.trimToAzimuths();
-      carryOver(emitted, held);
-      out.push_back(std::move(emitted));
-      emitted = LidarData();
-      emitted.reserve(hint);
+      emitted.carryOver(held);
+      out.push_back(emitted.take());
+      restart(emitted, room);
       strongFrame_.clear();
       secondFrame_.clear();
-      dualFrame_.clear();
     }
-    restoreHeld(strongFrame_, heldStrong_);
-    restoreHeld(secondFrame_, heldSecond_);
+    strongFrame_.restore(heldStrong_);
+    secondFrame_.restore(heldSecond_);
     ++closed;
   }
   return closed;
@@ -248,6 +537,11 @@ void OfflineAssembler::reset() {
   closed_ = false;
 }
 
+const LidarData& OfflineAssembler::partialFrame() const {
+  partial_ = dualFrame_.snapshot();
+  return partial_;
+}
+
 bool OfflineAssembler::beginPacket(const uint8_t* image) {
   if (!isPointPacket(image)) {
     image_ = nullptr;
@@ -255,7 +549,15 @@ bool OfflineAssembler::beginPacket(const uint8_t* image) {
   }
   image_ = image;
   timestamp_ = packetTimestamp(image);
+  ++packet_;
   return true;
+}
+
+void OfflineAssembler::pairTimes(int e) {
+  if (timesPacket_ == packet_ && timesBlock_ == e) return;
+  assembly::firingTimes(timestamp_, assembly::pairOffsets(e), times_.data());
+  timesPacket_ = packet_;
+  timesBlock_ = e;
 }
 
 bool OfflineAssembler::addBlock(int k, int direction) {
@@ -272,6 +574,11 @@ bool OfflineAssembler::addBlock(int k, int direction) {
     addSingleBlock(k, direction);
   else
     addDualBlock(k, direction);
+  if (!closed_ &&
+      dualFrame_.blocks() + strongFrame_.blocks() + secondFrame_.blocks() >= kMaxRevolutionBlocks) {
+    reset();
+    ++capped_;
+  }
   return closed_;
 }
 
@@ -284,48 +591,57 @@ namespace {
 // Backward play interpolates every packet within itself: after the packet's last block of an
 // accumulator its azimuths are extrapolated and the block list emptied. When a close earlier in
 // the packet left a single block azimuth, that block's points cannot be placed and are dropped.
-void closePacketBackward(LidarData& frame) {
-  if (frame.blockAzimuth.size() >= 2)
-    extrapolateLast(frame);
+void closePacketBackward(FrameBuilder& frame) {
+  if (frame.blockAzimuth().size() >= 2)
+    frame.extrapolateLast();
   else
     frame.trimToAzimuths();
-  frame.blockAzimuth.clear();
+  frame.clearBlockAzimuth();
 }
 }  // namespace
+
+void OfflineAssembler::closeFrame(FrameBuilder& frame, bool mergeSecond) {
+  const size_t most = std::max(frame.mostPoints(), mergeSecond ? secondFrame_.mostPoints() : 0);
+  const size_t room = roomAfter(most);
+  // A frame not handed back is freed by its consumer; room for the next one is taken from a
+  // handed-back frame when there is one.
+  closedFrame_ = mergeSecond ? frame.takeMerged(secondFrame_) : frame.take();
+  frame.start(pool_.take(), room, layout_ == Layout::Dual ? 2 * room : room);
+  reset();
+  closed_ = true;
+}
 
 void OfflineAssembler::addSingleBlock(int k, int direction) {
   const uint16_t raw = rawBlockAzimuth(image_, k);
   const float az = blockAzimuthDegrees(raw);
   // Playback gives every block of a single-return packet the pair formula with e = k.
-  appendBlock(dualFrame_, image_, k, az, timestamp_, pairTimeOffset(k, 0));
-  interpolatePrevious(dualFrame_);
+  pairTimes(k);
+  dualFrame_.appendBlock(image_, k, az, times_.data());
+  dualFrame_.interpolatePrevious();
   bool close;
   if (direction < 0) {
     if (raw < kAzimuthInvalidFrom) azimuthHistory_.push_back(az);
     if (k == kBlocksPerPacket - 1) closePacketBackward(dualFrame_);
     close = wrapped(azimuthHistory_);
   } else {
-    close = wrapped(dualFrame_.blockAzimuth);
+    close = wrapped(dualFrame_.blockAzimuth());
   }
   if (!close) return;
-  extrapolateLast(dualFrame_);
+  dualFrame_.extrapolateLast();
   // A backward frame closing at block 0 holds that block's points without azimuths.
   dualFrame_.trimToAzimuths();
-  const size_t hint = reserveHint(dualFrame_);
-  closedFrame_ = std::move(dualFrame_);
-  dualFrame_ = LidarData();
-  dualFrame_.reserve(hint);
-  reset();
-  closed_ = true;
+  closeFrame(dualFrame_, false);
 }
 
 void OfflineAssembler::addDualBlock(int k, int direction) {
   const uint16_t raw = rawBlockAzimuth(image_, k);
   const float az = blockAzimuthDegrees(raw);
   const bool even = k % 2 == 0;
-  LidarData& acc = even ? strongFrame_ : secondFrame_;
-  appendBlock(acc, image_, k, az, timestamp_, pairTimeOffset(k & ~1, 0));
-  interpolatePrevious(acc);
+  FrameBuilder& acc = even ? strongFrame_ : secondFrame_;
+  // Both blocks of a pair carry the pair's times.
+  pairTimes(k & ~1);
+  acc.appendBlock(image_, k, az, times_.data());
+  acc.interpolatePrevious();
   if (direction < 0) {
     std::vector<float>& history = even ? strongHistory_ : secondHistory_;
     if (raw < kAzimuthInvalidFrom) history.push_back(az);
@@ -337,35 +653,19 @@ void OfflineAssembler::addDualBlock(int k, int direction) {
   const bool testSecond = code == kSecondEcho;
   const std::vector<float>& tested =
       direction < 0 ? (testSecond ? secondHistory_ : strongHistory_)
-                    : (testSecond ? secondFrame_.blockAzimuth : strongFrame_.blockAzimuth);
+                    : (testSecond ? secondFrame_.blockAzimuth() : strongFrame_.blockAzimuth());
   if (!wrapped(tested)) return;
 
   if (code == kDualEcho) {
-    extrapolateLast(strongFrame_);
-    extrapolateLast(secondFrame_);
-    strongFrame_.trimToAzimuths();
-    secondFrame_.trimToAzimuths();
-    dualFrame_.clear();
-    dualFrame_.reserve(reserveHint(strongFrame_) * 2);
-    for (int ch = 0; ch < kChannelCount; ++ch) {
-      dualFrame_.appendChannel(ch, strongFrame_);
-      dualFrame_.appendChannel(ch, secondFrame_);
-    }
-    const size_t hint = dualFrame_.distance[0].capacity();
-    closedFrame_ = std::move(dualFrame_);
-    dualFrame_ = LidarData();
-    dualFrame_.reserve(hint);  // as in live decoding: the next merged frame's room, taken now
+    strongFrame_.extrapolateLast();
+    secondFrame_.extrapolateLast();
+    closeFrame(strongFrame_, true);  // takeMerged trims both to their azimuths
   } else {
-    LidarData& emitted = testSecond ? secondFrame_ : strongFrame_;
-    extrapolateLast(emitted);
+    FrameBuilder& emitted = testSecond ? secondFrame_ : strongFrame_;
+    emitted.extrapolateLast();
     emitted.trimToAzimuths();
-    const size_t hint = reserveHint(emitted);
-    closedFrame_ = std::move(emitted);
-    emitted = LidarData();
-    emitted.reserve(hint);
+    closeFrame(emitted, false);
   }
-  reset();
-  closed_ = true;
 }
 
 int OfflineAssembler::addPacket(const uint8_t* image, int direction, std::vector<LidarData>& out) {

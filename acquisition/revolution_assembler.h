@@ -5,15 +5,103 @@
 //
 // Every frame these objects emit keeps the LidarData invariant: for each channel the four
 // per-point lists have the same length.
+//
+// Buffers: a revolution is built in the lists of a frame that a consumer handed back with
+// recycle(), when there is one, so a consumer that hands every frame back makes a steady stream
+// allocate nothing. A consumer that keeps its frames costs one set of lists per revolution, sized
+// from the previous revolution so that they never regrow.
 #pragma once
 
+#include <array>
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
 #include "acquisition/lidar_data.h"
 
 namespace tovik {
+
+// A revolution that never closes (a motor standing still that keeps streaming, a crafted capture)
+// would grow without end. The largest real revolution, 300 rpm in dual return, holds 2,000 firing
+// positions of two 32-point blocks; four times that is the most a revolution may hold. Reaching it
+// drops the revolution under construction, and the assembler counts the drop.
+constexpr uint32_t kMaxRevolutionBlocks = 16000;
+constexpr uint32_t kMaxRevolutionPoints = kMaxRevolutionBlocks * 32;
+
+namespace assembly {
+
+// A frame under construction. Its per-channel lists are kept at a size of room entries and the
+// points they hold are counted apart, so that appending a block is plain stores; take() hands
+// the frame out with lists of their exact length. Every block adds two points to every channel,
+// so one count serves all channels, after the points carried over from the previous revolution
+// (restore), whose number differs per channel.
+class FrameBuilder {
+ public:
+  // Builds in buffer's lists (their contents are dropped), with room for `room` points per channel
+  // and capacity for `capacity`, so that appending another frame's points at close (the merged
+  // dual-return frame) does not reallocate.
+  void start(LidarData&& buffer, size_t room, size_t capacity);
+  // Drops every point and block azimuth; the room stays.
+  void clear();
+
+  // Appends block k of image at the given block azimuth; times[2 ch] and times[2 ch + 1] are the
+  // firing times of channel ch's first- and second-sequence records (firingTimes).
+  void appendBlock(const uint8_t* image, int k, float azimuth, const uint64_t* times);
+  void interpolatePrevious();
+  void extrapolateLast();
+  void trimToAzimuths();
+  // Moves the points below 5 degrees among the last 30 of each channel into held and zeroes them.
+  void carryOver(LidarData& held);
+  // Empties the frame, then opens it with held's points; empties held.
+  void restore(LidarData& held);
+
+  const std::vector<float>& blockAzimuth() const { return frame_.blockAzimuth; }
+  void clearBlockAzimuth() { frame_.blockAzimuth.clear(); }
+  // Blocks appended since the frame was started or cleared.
+  uint32_t blocks() const { return blocks_; }
+  // The longest channel, in points.
+  size_t mostPoints() const { return n_ + mostHeld_; }
+
+  // The finished frame, lists cut to their content; the builder needs start() again.
+  LidarData take();
+  // This frame's points followed, per channel, by other's (both trimmed to their azimuths), with
+  // an empty blockAzimuth; other is cleared. The builder needs start() again.
+  LidarData takeMerged(FrameBuilder& other);
+  // A copy of the frame as it stands.
+  LidarData snapshot() const;
+
+ private:
+  void grow(size_t points);
+  void prefetchAhead() const;
+  void appendAzimuths(float base, float delta);
+  LidarData release();
+
+  LidarData frame_;
+  size_t n_ = 0;    // points per channel with distance, intensity and time, after the held ones
+  size_t azN_ = 0;  // points per channel with an azimuth, after the held ones
+  std::array<uint32_t, kChannelCount> held_{};  // points restored at the start, per channel
+  size_t mostHeld_ = 0;
+  size_t room_ = 0;  // size() of every per-channel list of frame_
+  uint32_t blocks_ = 0;
+};
+
+// Frames handed back by consumers, kept for the next revolutions.
+class FramePool {
+ public:
+  static constexpr size_t kLimit = 4;
+  FramePool() { frames_.reserve(kLimit); }
+  // Keeps frame if it has lists worth reusing and the pool is not full; frees it otherwise.
+  void put(LidarData&& frame);
+  // A handed-back frame, or an empty one.
+  LidarData take();
+  size_t size() const { return frames_.size(); }
+
+ private:
+  std::vector<LidarData> frames_;
+};
+
+}  // namespace assembly
 
 // Live single-return decoding: every block is its own firing position, one accumulator
 // (strongFrame), carry-over of the points below 5 degrees into the next frame.
@@ -25,10 +113,18 @@ class LiveSingleAssembler {
   int addPacket(const uint8_t* image, std::vector<LidarData>& out);
   // Discards the frame under construction and the carried points.
   void reset();
+  // Hands back a frame this object emitted, once its consumer is done with it; a later revolution
+  // is built in its lists. Hand it back as it was emitted (clearing it only costs time). Call on
+  // the decoding thread.
+  void recycle(LidarData&& frame) { pool_.put(std::move(frame)); }
+  // Revolutions dropped at kMaxRevolutionBlocks since construction.
+  uint64_t cappedRevolutions() const { return capped_; }
 
  private:
-  LidarData strongFrame_;
+  assembly::FrameBuilder strongFrame_;
   LidarData held_;
+  assembly::FramePool pool_;
+  uint64_t capped_ = 0;
 };
 
 // Live dual-return decoding: blocks come in pairs; even blocks feed strongFrame, odd blocks
@@ -42,11 +138,17 @@ class LiveDualAssembler {
   int echoCode() const { return echoCode_.load(std::memory_order_relaxed); }
   int addPacket(const uint8_t* image, std::vector<LidarData>& out);
   void reset();
+  void recycle(LidarData&& frame) { pool_.put(std::move(frame)); }
+  uint64_t cappedRevolutions() const { return capped_; }
 
  private:
+  void restart(assembly::FrameBuilder& frame, size_t room);
+
   std::atomic<int> echoCode_{kDualEcho};
-  LidarData dualFrame_, strongFrame_, secondFrame_;
+  assembly::FrameBuilder strongFrame_, secondFrame_;
   LidarData heldStrong_, heldSecond_;
+  assembly::FramePool pool_;
+  uint64_t capped_ = 0;
 };
 
 // Offline (playback) decoding, single-return or dual-return, forward or backward. No carry-over
@@ -71,33 +173,46 @@ class OfflineAssembler {
 
   // The single-return accumulator as it stands (dualFrame); emitted when backward play reaches
   // the first packet. Empty in dual-return decoding.
-  const LidarData& partialFrame() const { return dualFrame_; }
+  const LidarData& partialFrame() const;
   // Resets every accumulator and the close histories.
   void reset();
 
   // Convenience for whole packets: decodes all 12 blocks, appends closed frames to out.
   int addPacket(const uint8_t* image, int direction, std::vector<LidarData>& out);
 
+  void recycle(LidarData&& frame) { pool_.put(std::move(frame)); }
+  uint64_t cappedRevolutions() const { return capped_; }
+
  private:
   void addSingleBlock(int k, int direction);
   void addDualBlock(int k, int direction);
+  void closeFrame(assembly::FrameBuilder& frame, bool mergeSecond);
+  void pairTimes(int e);  // fills times_ for the pair (or block) e of the current packet
 
   Layout layout_;
   std::atomic<int> echoCode_{kDualEcho};
   const uint8_t* image_ = nullptr;
-  double timestamp_ = 0;
+  uint32_t timestamp_ = 0;
   bool closed_ = false;
   int lastDirection_ = 1;
-  LidarData dualFrame_, strongFrame_, secondFrame_;
+  assembly::FrameBuilder dualFrame_, strongFrame_, secondFrame_;
   LidarData closedFrame_;
+  mutable LidarData partial_;
   // Block azimuths (below 360) played since the last close, per accumulator. Backward play
   // empties the accumulators' own block lists after every packet, so it tests these instead;
   // that also finds the revolution boundaries that fall between two packets.
   std::vector<float> azimuthHistory_, strongHistory_, secondHistory_;
+  // Firing times of the records of the block (pair) timesBlock_ of packet timesPacket_.
+  std::array<uint64_t, 32> times_{};
+  uint64_t packet_ = 0, timesPacket_ = 0;
+  int timesBlock_ = -1;
+  assembly::FramePool pool_;
+  uint64_t capped_ = 0;
 };
 
 namespace assembly {
-// Building blocks shared by the assemblers (exposed for tests).
+// Building blocks on plain frames (exposed for tests); the assemblers build with FrameBuilder,
+// which computes the same values.
 
 // Appends block k of image to frame: its azimuth, then per channel the first-sequence and the
 // second-sequence record, with firing times timestamp + timeBase + j' x 3.125.
@@ -111,6 +226,13 @@ void extrapolateLast(LidarData& frame);
 bool wrapped(const std::vector<float>& azimuths);
 // Moves the points below 5 degrees among the last 30 of each channel into held and zeroes them.
 void carryOver(LidarData& frame, LidarData& held);
+// The firing times of the 32 records of a block, in pair order (channel ch's first-sequence
+// record at 2 ch, its second-sequence record at 2 ch + 1): timestamp + offsets[i], truncated to
+// whole microseconds, 0 before the device clock's zero (firingTime). The offsets of block k of a
+// live single-return packet, and of block (pair) index e of a dual-return or played packet:
+void firingTimes(uint32_t timestamp, const int32_t* offsets, uint64_t* times);
+const int32_t* singleOffsets(int k);
+const int32_t* pairOffsets(int e);
 }  // namespace assembly
 
 }  // namespace tovik

@@ -1,4 +1,5 @@
-// Decode throughput of the four decodings on a generated scene held in memory.
+// Decode throughput and heap allocations of the four decodings on a generated scene held in
+// memory.
 //
 // The scene is a device at 600 rpm in a room: single-return packets advance 0.36 degree per
 // block (1000 blocks, about 83 packets per revolution), dual-return packets 0.36 degree per pair
@@ -7,22 +8,49 @@
 // of the turn (distance 0). One benchmark iteration decodes one packet; the counters report
 // packets and decoded points (384 per packet) per second.
 //
-// Each emitted frame (0.6 to 1.3 MB) is freed at once, thousands of times a second. With glibc's
-// default trim threshold (128 KiB) the allocator hands much of that memory back to the system and
-// faults it in again, which on these machines costs more than the decoding itself. The argument
-// keptHeap:1 raises the trim threshold for the run, as an application may with mallopt(), to show
-// the decoding cost alone; keptHeap:0 runs with the default threshold.
+// handBack:1 gives every emitted frame back to the assembler once it is read, as the converter
+// does; handBack:0 frees it, as a consumer that keeps its frames (the viewer's queued signal)
+// does. This binary replaces operator new with a counting one: allocs counts the heap allocations
+// per 1,000 packets after three warm-up revolutions. BM_QueuedCopy measures the copy of a
+// dual-return revolution that a queued signal makes.
 #include <benchmark/benchmark.h>
-#include <malloc.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
+#include <new>
 #include <vector>
 
 #include "acquisition/point_packet.h"
 #include "acquisition/revolution_assembler.h"
 #include "packet_builder.h"
+
+namespace {
+std::atomic<uint64_t> allocations{0};
+
+void* countedAllocation(std::size_t n) {
+  allocations.fetch_add(1, std::memory_order_relaxed);
+  if (void* p = std::malloc(n ? n : 1)) return p;
+  throw std::bad_alloc();
+}
+}  // namespace
+
+void* operator new(std::size_t n) { return countedAllocation(n); }
+void* operator new[](std::size_t n) { return countedAllocation(n); }
+void* operator new(std::size_t n, const std::nothrow_t&) noexcept {
+  allocations.fetch_add(1, std::memory_order_relaxed);
+  return std::malloc(n ? n : 1);
+}
+void* operator new[](std::size_t n, const std::nothrow_t&) noexcept {
+  allocations.fetch_add(1, std::memory_order_relaxed);
+  return std::malloc(n ? n : 1);
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
@@ -79,78 +107,91 @@ const std::vector<PacketImage>& dualScene() {
 }
 
 constexpr int64_t kPointsPerPacket = tovik::kBlocksPerPacket * tovik::kRecordsPerBlock;
+constexpr size_t kWarmUpPackets = 3 * 167;  // three dual-return revolutions
 
-void setHeapMode(const benchmark::State& state) {
-  mallopt(M_TRIM_THRESHOLD, state.range(0) ? 256 << 20 : 128 << 10);
-}
-
-void setCounters(benchmark::State& state, int64_t frames) {
+// Feeds the scene in a loop (the jump from its end back to its start is one more wrap) through
+// decode(image, frames); frames are read (their point count) and then handed back or freed.
+template <typename Assembler, typename Decode>
+void runDecoding(benchmark::State& state, Assembler& a, const std::vector<PacketImage>& scene,
+                 Decode decode) {
+  const bool handBack = state.range(0) != 0;
+  std::vector<LidarData> out;
+  size_t i = 0;
+  int64_t frames = 0;
+  size_t points = 0;
+  auto step = [&] {
+    out.clear();
+    frames += decode(a, scene[i].data(), out);
+    for (LidarData& f : out) {
+      points += f.distance[0].size();
+      if (handBack) a.recycle(std::move(f));
+    }
+    if (++i == scene.size()) i = 0;
+  };
+  for (size_t n = 0; n < kWarmUpPackets; ++n) step();
+  frames = 0;
+  const uint64_t allocationsBefore = allocations.load();
+  for (auto _ : state) step();
+  const uint64_t allocated = allocations.load() - allocationsBefore;
+  benchmark::DoNotOptimize(points);
   state.counters["packets"] =
       benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
   state.counters["points"] = benchmark::Counter(double(state.iterations() * kPointsPerPacket),
                                                 benchmark::Counter::kIsRate);
   state.counters["frames"] = benchmark::Counter(double(frames), benchmark::Counter::kIsRate);
+  state.counters["allocs"] = double(allocated) * 1000.0 / double(state.iterations());
 }
 
-// The stream is replayed in a loop; the jump from its end back to its start is one more wrap.
 void BM_LiveSingle(benchmark::State& state) {
-  const auto& scene = singleScene();
   tovik::LiveSingleAssembler a;
-  std::vector<LidarData> out;
-  size_t i = 0;
-  int64_t frames = 0;
-  setHeapMode(state);
-  for (auto _ : state) {
-    frames += a.addPacket(scene[i].data(), out);
-    out.clear();
-    if (++i == scene.size()) i = 0;
-  }
-  setCounters(state, frames);
+  runDecoding(state, a, singleScene(),
+              [](auto& as, const uint8_t* p, auto& out) { return as.addPacket(p, out); });
 }
-BENCHMARK(BM_LiveSingle)->ArgName("keptHeap")->Arg(0)->Arg(1);
+BENCHMARK(BM_LiveSingle)->ArgName("handBack")->Arg(0)->Arg(1);
 
 void BM_LiveDualMerged(benchmark::State& state) {
-  const auto& scene = dualScene();
   tovik::LiveDualAssembler a;
   a.setEchoCode(tovik::kDualEcho);
-  std::vector<LidarData> out;
-  size_t i = 0;
-  int64_t frames = 0;
-  setHeapMode(state);
-  for (auto _ : state) {
-    frames += a.addPacket(scene[i].data(), out);
-    out.clear();
-    if (++i == scene.size()) i = 0;
-  }
-  setCounters(state, frames);
+  runDecoding(state, a, dualScene(),
+              [](auto& as, const uint8_t* p, auto& out) { return as.addPacket(p, out); });
 }
-BENCHMARK(BM_LiveDualMerged)->ArgName("keptHeap")->Arg(0)->Arg(1);
+BENCHMARK(BM_LiveDualMerged)->ArgName("handBack")->Arg(0)->Arg(1);
 
 void runOffline(benchmark::State& state, tovik::OfflineAssembler::Layout layout,
                 const std::vector<PacketImage>& scene) {
   tovik::OfflineAssembler a(layout);
   a.setEchoCode(tovik::kDualEcho);
-  std::vector<LidarData> out;
-  size_t i = 0;
-  int64_t frames = 0;
-  setHeapMode(state);
-  for (auto _ : state) {
-    frames += a.addPacket(scene[i].data(), 1, out);
-    out.clear();
-    if (++i == scene.size()) i = 0;
-  }
-  setCounters(state, frames);
+  runDecoding(state, a, scene,
+              [](auto& as, const uint8_t* p, auto& out) { return as.addPacket(p, 1, out); });
 }
 
 void BM_OfflineSingleForward(benchmark::State& state) {
   runOffline(state, tovik::OfflineAssembler::Layout::Single, singleScene());
 }
-BENCHMARK(BM_OfflineSingleForward)->ArgName("keptHeap")->Arg(0)->Arg(1);
+BENCHMARK(BM_OfflineSingleForward)->ArgName("handBack")->Arg(0)->Arg(1);
 
 void BM_OfflineDualForward(benchmark::State& state) {
   runOffline(state, tovik::OfflineAssembler::Layout::Dual, dualScene());
 }
-BENCHMARK(BM_OfflineDualForward)->ArgName("keptHeap")->Arg(0)->Arg(1);
+BENCHMARK(BM_OfflineDualForward)->ArgName("handBack")->Arg(0)->Arg(1);
+
+// The copy a queued signal makes of each revolution it carries (a 600 rpm dual-return frame).
+void BM_QueuedCopy(benchmark::State& state) {
+  tovik::OfflineAssembler a(tovik::OfflineAssembler::Layout::Dual);
+  std::vector<LidarData> out;
+  for (size_t i = 0; out.empty(); ++i) a.addPacket(dualScene()[i].data(), 1, out);
+  for (size_t i = 0; out.size() < 2; ++i) a.addPacket(dualScene()[i].data(), 1, out);
+  const LidarData& frame = out.back();
+  const uint64_t allocationsBefore = allocations.load();
+  for (auto _ : state) {
+    LidarData copy = frame;
+    benchmark::DoNotOptimize(copy.distance[0].data());
+  }
+  state.counters["points"] = double(frame.totalPoints());
+  state.counters["allocs"] =
+      double(allocations.load() - allocationsBefore) / double(state.iterations());
+}
+BENCHMARK(BM_QueuedCopy);
 
 }  // namespace
 

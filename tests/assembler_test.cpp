@@ -253,6 +253,14 @@ class AnyDecoder {
     offline_.reset();
   }
   OfflineAssembler& offline() { return offline_; }
+  void recycle(LidarData&& f) {
+    single_.recycle(LidarData(f));
+    dual_.recycle(LidarData(f));
+    offline_.recycle(std::move(f));
+  }
+  uint64_t capped() const {
+    return single_.cappedRevolutions() + dual_.cappedRevolutions() + offline_.cappedRevolutions();
+  }
 
  private:
   Decoding d_;
@@ -974,6 +982,28 @@ TEST_P(EveryDecoding, IgnoresJunkPacketsWithoutDisturbingTheAccumulators) {
   EXPECT_FALSE(a.offline().beginPacket(junk.data()));
   EXPECT_FALSE(a.offline().addBlock(0, 1));
 }
+// #9: a stream whose azimuth never wraps (a motor standing still, a crafted capture) must not grow
+// one revolution without end. It is dropped at the cap and counted, and decoding goes on.
+TEST_P(EveryDecoding, RevolutionThatNeverClosesIsDroppedAtTheCap) {
+  const Decoding d = GetParam();
+  PacketBuilder standing;
+  for (int k = 0; k < kBlocksPerPacket; ++k) standing.azimuth(k, 10000);
+  const size_t packetsPerCap = kMaxRevolutionBlocks / kBlocksPerPacket + 1;
+  AnyDecoder a(d, kDualEcho);
+  std::vector<LidarData> out;
+  for (size_t i = 0; i < 2 * packetsPerCap; ++i) a.feed(standing.image(), out);
+  EXPECT_TRUE(out.empty());
+  EXPECT_EQ(a.capped(), 2u);
+
+  const auto packets =
+      tracedPackets(isDual(d) ? pairStream().azimuths : singleStream(TimeRule::Pair).azimuths);
+  for (const auto& p : packets) a.feed(p, out);
+  const auto fresh = decode(d, packets, kDualEcho);
+  ASSERT_EQ(out.size(), fresh.size());
+  EXPECT_LT(out[0].totalPoints(), kMaxRevolutionPoints);  // the standing blocks left after a drop
+  for (size_t i = 1; i < out.size(); ++i) EXPECT_TRUE(sameFrame(out[i], fresh[i])) << i;
+  EXPECT_EQ(a.capped(), 2u);
+}
 INSTANTIATE_TEST_SUITE_P(All, EveryDecoding,
                          ::testing::Values(Decoding::LiveSingle, Decoding::LiveDual,
                                            Decoding::OfflineSingle, Decoding::OfflineDual),
@@ -1008,6 +1038,30 @@ std::vector<PacketImage> randomStream(std::mt19937& rng, size_t count) {
 }
 
 class RandomStreams : public ::testing::TestWithParam<uint32_t> {};
+
+// Frames handed back are built into again; none of their old points may show in a later frame.
+TEST_P(RandomStreams, HandedBackFramesChangeNoFrame) {
+  std::mt19937 rng(GetParam());
+  const auto packets = randomStream(rng, 600);
+  for (Decoding d :
+       {Decoding::LiveSingle, Decoding::LiveDual, Decoding::OfflineSingle, Decoding::OfflineDual}) {
+    const int echo = int(rng() % 3);
+    const auto want = decode(d, packets, echo);
+    AnyDecoder a(d, echo);
+    std::vector<LidarData> got, out;
+    for (const auto& p : packets) {
+      out.clear();
+      a.feed(p, out);
+      for (LidarData& f : out) {
+        got.push_back(f);
+        a.recycle(std::move(f));
+      }
+    }
+    ASSERT_EQ(got.size(), want.size()) << decodingName(d);
+    for (size_t i = 0; i < got.size(); ++i)
+      ASSERT_TRUE(sameFrame(got[i], want[i])) << decodingName(d) << " frame " << i;
+  }
+}
 
 TEST_P(RandomStreams, EveryEmittedFrameIsAligned) {
   std::mt19937 rng(GetParam());
