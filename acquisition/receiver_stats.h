@@ -19,14 +19,16 @@ struct ReceiverCounters {
   uint64_t ignored = 0;       // full-size datagrams that are not point data (no FF EE)
   uint64_t revolutions = 0;   // frames emitted
   uint64_t lastRevolutionPoints = 0;
-  uint64_t receiveErrors = 0;  // receive calls that failed (not time-outs)
+  uint64_t receiveErrors = 0;      // receive calls that failed (not time-outs)
+  uint64_t cappedRevolutions = 0;  // revolutions dropped at the size cap (never closed)
 };
 
 class ReceiverStats {
  public:
   void reset() {
-    for (std::atomic<uint64_t>* c : {&datagrams, &packets, &shortDropped, &oversized, &ignored,
-                                     &revolutions, &lastRevolutionPoints, &receiveErrors})
+    for (std::atomic<uint64_t>* c :
+         {&datagrams, &packets, &shortDropped, &oversized, &ignored, &revolutions,
+          &lastRevolutionPoints, &receiveErrors, &cappedRevolutions})
       c->store(0, std::memory_order_relaxed);
   }
   ReceiverCounters snapshot() const {
@@ -39,6 +41,7 @@ class ReceiverStats {
     s.revolutions = revolutions.load(std::memory_order_relaxed);
     s.lastRevolutionPoints = lastRevolutionPoints.load(std::memory_order_relaxed);
     s.receiveErrors = receiveErrors.load(std::memory_order_relaxed);
+    s.cappedRevolutions = cappedRevolutions.load(std::memory_order_relaxed);
     return s;
   }
   static void bump(std::atomic<uint64_t>& c, uint64_t n = 1) {
@@ -46,7 +49,7 @@ class ReceiverStats {
   }
 
   std::atomic<uint64_t> datagrams{0}, packets{0}, shortDropped{0}, oversized{0}, ignored{0},
-      revolutions{0}, lastRevolutionPoints{0}, receiveErrors{0};
+      revolutions{0}, lastRevolutionPoints{0}, receiveErrors{0}, cappedRevolutions{0};
 };
 
 // What a receiver's socket set-up said, written by the receiving thread as a run starts and

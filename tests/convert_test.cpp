@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <random>
 #include <set>
 #include <sstream>
 #include <string>
@@ -19,6 +20,8 @@
 
 #include "acquisition/pcap_writer.h"
 #include "acquisition/point_packet.h"
+#include "packet_builder.h"
+#include "tools/convert/convert_pipeline.h"
 #ifdef TOVIK_HAVE_SIM
 #include "tools/sim/sim_runner.h"
 #endif
@@ -445,11 +448,174 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(ConvertTest, FullDiskIsAWriteError) {
   if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
-  for (const char* frames : {"1", "3"}) {  // one revolution fits the stdio buffer, three do not
-    const RunResult r = run({capture(), "--frames", frames, "-o", "/dev/full"});
-    EXPECT_EQ(r.status, 4) << frames;
-    EXPECT_NE(r.err.find("No space left on device"), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find("incomplete"), std::string::npos) << r.err;
+  // #10: the pipeline ends the same way, every thread joined (a thread left running would end
+  // the process abnormally or keep it from ending).
+  for (const char* threads : {"0", "1", "4"}) {
+    for (const char* frames : {"1", "3"}) {  // one revolution fits the stdio buffer, three do not
+      const RunResult r =
+          run({capture(), "--frames", frames, "--threads", threads, "-o", "/dev/full"});
+      EXPECT_EQ(r.status, 4) << threads << " threads, " << frames;
+      EXPECT_NE(r.err.find("No space left on device"), std::string::npos) << r.err;
+      EXPECT_NE(r.err.find("incomplete"), std::string::npos) << r.err;
+    }
+  }
+}
+
+// #9: a standing stream (the azimuth never wraps) is left out at the size cap, counted, and
+// the revolutions after it are converted.
+void writeCappedCapture(const fs::path& file) {
+  std::vector<std::vector<uint8_t>> payloads;
+  tovik::test::PacketBuilder standing;
+  for (int k = 0; k < tovik::kBlocksPerPacket; ++k) standing.azimuth(k, 10000);
+  const size_t standingPackets = tovik::kMaxRevolutionBlocks / tovik::kBlocksPerPacket + 1;
+  payloads.assign(standingPackets,
+                  std::vector<uint8_t>(standing.image().begin(), standing.image().end()));
+  for (int i = 0; i < kPackets; ++i) {
+    const auto p = makePacket(i);
+    payloads.emplace_back(p.begin(), p.end());
+  }
+  writeCapture(file, payloads);
+}
+
+#ifdef TOVIK_HAVE_SIM
+void writeSimCapture(const fs::path& file, bool dual) {
+  tovik::sim::RunOptions o;
+  o.sim.dualReturn = dual;
+  o.revolutionLimit = 6;
+  o.withDevicePackets = true;
+  o.faults.badHeaderRatio = 0.02;  // packets the decoders skip
+  o.faults.seed = 7;
+  o.quiet = true;
+  std::ofstream out(file, std::ios::binary);
+  std::string error;
+  ASSERT_TRUE(tovik::sim::writeCapture(o, out, nullptr, &error)) << error;
+}
+#endif
+
+// #10: the pipeline's output is byte for byte that of the single-threaded path, for captures of
+// both layouts, with filters, on 1, 2 and 4 threads.
+TEST_F(ConvertTest, EveryThreadCountWritesTheSameBytes) {
+  writeCappedCapture(path("capped.pcap"));
+  std::vector<std::vector<std::string>> cases = {
+      {capture()},
+      {capture(), "--channels", "15,0", "--azimuth", "10:20"},
+      {capture(), "--sensor", "Tovik16-2", "--echo", "2", "--frames", "2"},
+      {capture(), "--stats"},
+      {path("capped.pcap").string()},
+      {path("capped.pcap").string(), "--stats"},
+  };
+#ifdef TOVIK_HAVE_SIM
+  writeSimCapture(path("sim-single.pcap"), false);
+  writeSimCapture(path("sim-dual.pcap"), true);
+  const std::string single = path("sim-single.pcap").string();
+  const std::string dual = path("sim-dual.pcap").string();
+  cases.push_back({single});
+  cases.push_back({single, "--channels", "3,4,9", "--azimuth", "100:300", "--resolution", "1"});
+  cases.push_back({dual, "--sensor", "Tovik16-2"});
+  cases.push_back({dual, "--sensor", "Tovik16-2", "--echo", "1", "--degree", "1", "--frames", "3"});
+  cases.push_back({dual, "--sensor", "Tovik16-2", "--echo", "2", "--stats"});
+#endif
+  for (const auto& args : cases) {
+    std::vector<std::string> serial = args;
+    serial.insert(serial.end(), {"--threads", "0"});
+    const RunResult want = run(serial);
+    ASSERT_EQ(want.status, 0) << want.err;
+    ASSERT_GT(want.out.size(), 100u);
+    for (const char* threads : {"1", "2", "4"}) {
+      std::vector<std::string> piped = args;
+      piped.insert(piped.end(), {"--threads", threads});
+      const RunResult got = run(piped);
+      EXPECT_EQ(got.status, 0) << got.err;
+      EXPECT_EQ(got.err, want.err);
+      EXPECT_TRUE(got.out == want.out)
+          << args[0] << " " << (args.size() > 1 ? args[1] : "") << " on " << threads << " threads";
+    }
+  }
+  const RunResult capped = run({path("capped.pcap").string(), "--stats"});
+  EXPECT_NE(capped.out.find("revolutions: 3\n"), std::string::npos) << capped.out;
+  EXPECT_NE(capped.out.find("dropped at the size cap: 1\n"), std::string::npos) << capped.out;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The pipeline in-process.
+
+std::vector<std::array<uint8_t, tovik::kPacketSize>> syntheticStream(int packets) {
+  std::vector<std::array<uint8_t, tovik::kPacketSize>> v;
+  for (int i = 0; i < packets; ++i) v.push_back(makePacket(i));
+  return v;
+}
+
+size_t threadsOfThisProcess() {
+  size_t n = 0;
+  for (const auto& e : fs::directory_iterator("/proc/self/task")) n += e.is_directory();
+  return n;
+}
+
+// #10: a writer fault ends the run with every thread joined, and nothing is written after it.
+TEST(ConvertPipeline, WriterFaultLeavesNoThreadBehind) {
+  const auto stream = syntheticStream(30 * 12);  // 12 revolutions
+  std::vector<const uint8_t*> packets;
+  for (const auto& p : stream) packets.push_back(p.data());
+  const size_t before = threadsOfThisProcess();
+  for (int threads : {1, 2, 4}) {
+    for (int failAt : {1, 5}) {
+      tovik::convert::Settings s;
+      s.threads = threads;
+      int calls = 0;
+      tovik::convert::Counts counts;
+      const auto outcome = tovik::convert::convert(
+          packets, s, [&](const std::string&) { return ++calls < failAt; }, {}, &counts);
+      EXPECT_EQ(outcome, tovik::convert::Outcome::WriteFailed) << threads << " " << failAt;
+      EXPECT_EQ(calls, failAt);
+      EXPECT_EQ(threadsOfThisProcess(), before) << threads << " threads, fault at " << failAt;
+    }
+  }
+}
+
+// The cutter finds the revolutions with the rule the assembler closes them by: same blocks, same
+// drops at the cap, on streams with jumps, standing stretches, out-of-range azimuths and packets
+// that fail the FF EE test.
+TEST(ConvertPipeline, CutterClosesWhereTheAssemblerDoes) {
+  std::mt19937 rng(10);
+  std::vector<tovik::test::PacketImage> stream;
+  uint32_t az = 0;
+  for (int p = 0; p < 3000; ++p) {
+    tovik::test::PacketBuilder b;
+    if (rng() % 40 == 0) b.flag(0xFF, uint8_t(rng()));
+    const bool standing = p >= 400 && p < 1900;  // longer than the cap
+    for (int k = 0; k < tovik::kBlocksPerPacket; ++k) {
+      const uint32_t r = rng() % 200;
+      if (!standing) az = r < 2 ? rng() % 36000 : (az + (k % 2 ? 0 : 700)) % 36000;
+      b.azimuth(k, uint16_t(r == 3 && !standing ? 36000 + rng() % 1000 : az));
+    }
+    stream.push_back(b.image());
+  }
+  using Layout = tovik::OfflineAssembler::Layout;
+  for (Layout layout : {Layout::Single, Layout::Dual}) {
+    for (int echo : {0, 1, 2}) {
+      tovik::OfflineAssembler a(layout);
+      a.setEchoCode(echo);
+      tovik::convert::RevolutionCutter cutter(layout, echo);
+      size_t closes = 0, drops = 0;
+      for (size_t i = 0; i < stream.size(); ++i) {
+        if (!a.beginPacket(stream[i].data())) continue;
+        for (int k = 0; k < tovik::kBlocksPerPacket; ++k) {
+          const uint64_t capped = a.cappedRevolutions();
+          const bool closed = a.addBlock(k, +1);
+          if (closed) a.takeFrame();
+          const auto e = cutter.addBlock(k, tovik::rawBlockAzimuth(stream[i].data(), k));
+          using Event = tovik::convert::RevolutionCutter::Event;
+          const Event want = closed                           ? Event::Closed
+                             : a.cappedRevolutions() > capped ? Event::Dropped
+                                                              : Event::None;
+          ASSERT_EQ(e, want) << "packet " << i << " block " << k << " echo " << echo;
+          closes += closed;
+          drops += want == Event::Dropped;
+        }
+      }
+      EXPECT_GT(closes, 20u);
+      EXPECT_EQ(drops, 1u);
+    }
   }
 }
 

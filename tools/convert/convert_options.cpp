@@ -1,12 +1,20 @@
 #include "tools/convert/convert_options.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 #include <vector>
+
+#if defined(__linux__)
+#include <sched.h>
+#endif
+
+#include "acquisition/revolution_assembler.h"
 
 namespace tovik::convert {
 
@@ -52,6 +60,14 @@ bool parseChannels(const std::string& text, uint16_t* mask) {
 
 }  // namespace
 
+int defaultThreads() {
+#if defined(__linux__)
+  cpu_set_t set;
+  if (sched_getaffinity(0, sizeof set, &set) == 0) return std::max(1, CPU_COUNT(&set));
+#endif
+  return std::max(1, int(std::thread::hardware_concurrency()));
+}
+
 std::string usageText() {
   return "Usage: tovik16-convert [options] CAPTURE [-o OUTPUT]\n"
          "\n"
@@ -72,19 +88,28 @@ std::string usageText() {
          "(default 0:360)\n"
          "  --channels LIST       comma-separated channel indices 0..15 (default all)\n"
          "  --stats               print packet, revolution and point counts instead of CSV\n"
+         "  --threads N           decode and format on N threads beside the reading and the\n"
+         "                        writing one (default: the cores available); 0 does all of\n"
+         "                        it on one thread. The output is the same either way.\n"
          "  --progress            report progress on standard error (automatic on a terminal)\n"
          "  -o, --output OUTPUT   write to OUTPUT instead of standard output ('-' is standard "
          "output)\n"
          "  -h, --help            show this text\n"
          "  --version             show the version and the git revision of the build\n"
          "\n"
-         "Exit status: 0 done, 2 bad command line, 3 capture missing, unreadable or without\n"
-         "point data, 4 output cannot be created or written.\n";
+         "A revolution that never closes within " +
+         std::to_string(kMaxRevolutionPoints) +
+         " points (a motor standing still) is left out\n"
+         "and counted.\n"
+         "\n"
+         "Exit status: 0 done, 1 internal error, 2 bad command line, 3 capture missing,\n"
+         "unreadable or without point data, 4 output cannot be created or written.\n";
 }
 
 ParseResult parseArguments(int argc, const char* const* argv, Options* options,
                            std::string* error) {
   Options o;
+  o.threads = defaultThreads();
   std::vector<std::string> positional;
   bool optionsEnded = false;
 
@@ -125,9 +150,9 @@ ParseResult parseArguments(int argc, const char* const* argv, Options* options,
       value = arg.substr(2);
       hasValue = true;
     }
-    static const char* const kValued[] = {"--sensor",     "--echo",   "--degree",
-                                          "--resolution", "--frames", "--azimuth",
-                                          "--channels",   "--output", "-o"};
+    static const char* const kValued[] = {"--sensor", "--echo",    "--degree",   "--resolution",
+                                          "--frames", "--azimuth", "--channels", "--threads",
+                                          "--output", "-o"};
     bool known = false;
     for (const char* v : kValued) known = known || name == v;
     if (!known) {
@@ -176,6 +201,9 @@ ParseResult parseArguments(int argc, const char* const* argv, Options* options,
       }
       o.angleMin = lo;
       o.angleMax = hi;
+    } else if (name == "--threads") {
+      if (!parseInteger(value, 0, kMaxThreads, &n)) return bad("a whole number from 0 to 256");
+      o.threads = int(n);
     } else if (name == "--channels") {
       if (!parseChannels(value, &o.channels)) return bad("comma-separated indices 0..15");
     } else {  // -o, --output

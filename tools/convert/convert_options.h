@@ -10,7 +10,18 @@
 namespace tovik::convert {
 
 // Exit statuses. A script can tell a wrong call from a bad capture from a full disk.
-enum ExitCode : int { kExitOk = 0, kExitUsage = 2, kExitInput = 3, kExitOutput = 4 };
+enum ExitCode : int {
+  kExitOk = 0,
+  kExitInternal = 1,  // a fault of this program
+  kExitUsage = 2,
+  kExitInput = 3,
+  kExitOutput = 4
+};
+
+// The largest --threads.
+constexpr int kMaxThreads = 256;
+// The default of --threads: the cores this process may run on.
+int defaultThreads();
 
 struct Options {
   std::string capturePath;
@@ -25,6 +36,7 @@ struct Options {
   uint16_t channels = csv::kAllChannels;  // --channels
   bool statsOnly = false;                 // --stats
   bool progress = false;  // --progress (also on by itself when stderr is a terminal)
+  int threads = 1;        // --threads; parseArguments sets defaultThreads() before reading argv
 };
 
 enum class ParseResult { Run, Help, Version, Error };

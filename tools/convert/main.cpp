@@ -1,9 +1,9 @@
 // tovik16-convert: writes the revolutions of a capture file as CSV rows, without the viewer.
 //
-// Decoding is forward offline playback: every point data packet in file order through one
-// OfflineAssembler, each closed revolution numbered from 1, the revolution still open at the end
-// of the file dropped. The vertical angles are the nominal table of --degree, because a capture
-// carries no device angles the converter could trust.
+// Decoding is forward offline playback: every point data packet in file order, each closed
+// revolution numbered from 1, the revolution still open at the end of the file dropped. The
+// vertical angles are the nominal table of --degree, because a capture carries no device angles
+// the converter could trust. The work is spread over --threads workers (convert_pipeline.h).
 #include <unistd.h>
 
 #include <cerrno>
@@ -16,9 +16,9 @@
 #include "acquisition/capture_file.h"
 #include "acquisition/csv_writer.h"
 #include "acquisition/geometry.h"
-#include "acquisition/memory_tuning.h"
 #include "acquisition/revolution_assembler.h"
 #include "tools/convert/convert_options.h"
+#include "tools/convert/convert_pipeline.h"
 #include "tovik16_version.h"
 
 namespace {
@@ -26,8 +26,6 @@ namespace {
 using tovik::convert::Options;
 
 constexpr const char* kProgram = "tovik16-convert";
-// Rows are collected in memory and written in chunks of at least this size.
-constexpr size_t kFlushBytes = 1 << 20;
 
 void complain(const std::string& message) {
   std::fprintf(stderr, "%s: %s\n", kProgram, message.c_str());
@@ -124,13 +122,6 @@ class Output {
   std::string error_;
 };
 
-struct Counts {
-  uint64_t packets = 0;      // point data packets decoded
-  uint64_t revolutions = 0;  // closed revolutions taken
-  uint64_t points = 0;       // points of those revolutions, all channels
-  uint64_t rows = 0;         // points the azimuth and channel filters let through
-};
-
 int run(const Options& opt) {
   Progress progress(opt.progress || isatty(STDERR_FILENO) == 1);
 
@@ -159,56 +150,49 @@ int run(const Options& opt) {
     return tovik::convert::kExitOutput;
   }
 
-  tovik::OfflineAssembler assembler(opt.dualReturn ? tovik::OfflineAssembler::Layout::Dual
-                                                   : tovik::OfflineAssembler::Layout::Single);
-  assembler.setEchoCode(opt.echoCode);
+  tovik::convert::Settings settings;
+  settings.layout = opt.dualReturn ? tovik::OfflineAssembler::Layout::Dual
+                                   : tovik::OfflineAssembler::Layout::Single;
+  settings.echoCode = opt.echoCode;
+  settings.maxFrames = opt.maxFrames;
+  settings.statsOnly = opt.statsOnly;
   // An all-zero device table never passes the plausibility check: the nominal table is used.
-  const tovik::AngleTable angles = tovik::chooseVerticalAngles(opt.degreeMode, tovik::AngleTable{});
-  tovik::csv::RowOptions rowOptions;
-  rowOptions.accuaryMode = opt.accuaryMode;
-  rowOptions.angleMin = opt.angleMin;
-  rowOptions.angleMax = opt.angleMax;
-  rowOptions.channels = opt.channels;
+  settings.angles = tovik::chooseVerticalAngles(opt.degreeMode, tovik::AngleTable{});
+  settings.rows.accuaryMode = opt.accuaryMode;
+  settings.rows.angleMin = opt.angleMin;
+  settings.rows.angleMax = opt.angleMax;
+  settings.rows.channels = opt.channels;
+  settings.threads = opt.threads;
 
-  std::string buffer;
-  buffer.reserve(kFlushBytes + (4 << 20));
-  if (!opt.statsOnly) tovik::csv::appendHeader(buffer);
-
-  Counts counts;
-  std::vector<LidarData> frames;
-  const size_t packetTotal = capture.pointCount();
-  bool enough = false;
-  for (size_t i = 0; i < packetTotal && !enough; ++i) {
-    frames.clear();
-    assembler.addPacket(capture.pointPacket(i), +1, frames);
-    ++counts.packets;
-    for (const LidarData& frame : frames) {
-      const int freamId = int(++counts.revolutions);
-      counts.points += frame.totalPoints();
-      if (opt.statsOnly) {
-        counts.rows += tovik::csv::countRows(frame, rowOptions);
-      } else {
-        counts.rows += tovik::csv::appendRevolution(buffer, frame, freamId, angles, rowOptions);
-      }
-      if (opt.maxFrames > 0 && int64_t(counts.revolutions) >= opt.maxFrames) {
-        enough = true;
-        break;
-      }
+  if (!opt.statsOnly) {
+    std::string header;
+    tovik::csv::appendHeader(header);
+    if (!out.write(header)) {
+      complain(out.error());
+      out.close();
+      return tovik::convert::kExitOutput;
     }
-    if (buffer.size() >= kFlushBytes) {
-      if (!out.write(buffer)) {
-        progress.finish();
-        complain(out.error());
-        out.close();
-        return tovik::convert::kExitOutput;
-      }
-      buffer.clear();
-    }
-    if ((i & 255) == 0) progress.report("converting", i, packetTotal);
   }
-  progress.report("converting", packetTotal, packetTotal);
+
+  tovik::convert::Counts counts;
+  const tovik::convert::Outcome outcome = tovik::convert::convert(
+      index.pointPackets, settings, [&](const std::string& bytes) { return out.write(bytes); },
+      [&](uint64_t done, uint64_t total) { progress.report("converting", done, total); }, &counts);
+  if (outcome != tovik::convert::Outcome::Done) {
+    progress.finish();
+    if (outcome == tovik::convert::Outcome::CutMismatch) {
+      complain("internal error: the revolutions were cut where the decoder did not close them");
+      out.close();
+      return tovik::convert::kExitInternal;
+    }
+    complain(out.error());
+    out.close();
+    return tovik::convert::kExitOutput;
+  }
+  progress.report("converting", index.pointPackets.size(), index.pointPackets.size());
   progress.finish();
 
+  std::string buffer;
   if (opt.statsOnly) {
     buffer += "capture: " + opt.capturePath + "\n";
     buffer += "format: " + index.format + "\n";
@@ -219,10 +203,16 @@ int run(const Options& opt) {
     buffer += "revolutions: " + std::to_string(counts.revolutions) + "\n";
     buffer += "points: " + std::to_string(counts.points) + "\n";
     buffer += "rows: " + std::to_string(counts.rows) + "\n";
+    if (counts.capped > 0)
+      buffer += "revolutions dropped at the size cap: " + std::to_string(counts.capped) + "\n";
   }
   if (!out.write(buffer) || !out.close()) {
     complain(out.error());
     return tovik::convert::kExitOutput;
+  }
+  if (counts.capped > 0 && !opt.statsOnly) {
+    complain("warning: " + std::to_string(counts.capped) + " revolution(s) never closed within " +
+             std::to_string(tovik::kMaxRevolutionPoints) + " points and were left out");
   }
   if (counts.revolutions == 0) {
     complain("warning: no complete revolution in '" + opt.capturePath + "' (" +
@@ -234,7 +224,6 @@ int run(const Options& opt) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  tovik::tuneAllocatorForStreaming();
   Options options;
   std::string error;
   switch (tovik::convert::parseArguments(argc, argv, &options, &error)) {

@@ -1,0 +1,276 @@
+#include "tools/convert/convert_pipeline.h"
+
+#include <atomic>
+#include <cmath>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#include "acquisition/point_packet.h"
+
+namespace tovik::convert {
+
+namespace {
+
+// The serial path hands rows to the sink in chunks of at least this size.
+constexpr size_t kFlushBytes = 1 << 20;
+// A revolution closes when its tested block azimuth jumps by more than this, in degrees.
+constexpr float kWrapJump = 180.0f;
+
+void addFrame(const LidarData& frame, const Settings& s, int64_t freamId, std::string* text,
+              Counts* counts) {
+  counts->points += frame.totalPoints();
+  counts->rows += s.statsOnly ? csv::countRows(frame, s.rows)
+                              : csv::appendRevolution(*text, frame, int(freamId), s.angles, s.rows);
+}
+
+bool convertSerial(const std::vector<const uint8_t*>& packets, const Settings& s, const Sink& sink,
+                   const ProgressFn& progress, Counts* counts) {
+  OfflineAssembler assembler(s.layout);
+  assembler.setEchoCode(s.echoCode);
+  std::string buffer;
+  buffer.reserve(kFlushBytes + (4 << 20));
+  std::vector<LidarData> frames;
+  bool enough = false;
+  for (size_t i = 0; i < packets.size() && !enough; ++i) {
+    frames.clear();
+    assembler.addPacket(packets[i], +1, frames);
+    ++counts->packets;
+    for (LidarData& frame : frames) {
+      addFrame(frame, s, int64_t(++counts->revolutions), &buffer, counts);
+      assembler.recycle(std::move(frame));
+      if (s.maxFrames > 0 && int64_t(counts->revolutions) >= s.maxFrames) {
+        enough = true;
+        break;
+      }
+    }
+    if (buffer.size() >= kFlushBytes) {
+      if (!sink(buffer)) return false;
+      buffer.clear();
+    }
+    if (progress && (i & 255) == 0) progress(i, packets.size());
+  }
+  counts->capped = assembler.cappedRevolutions();
+  return buffer.empty() || sink(buffer);
+}
+
+// One revolution in flight: where it lies in the packet list, then its rows and counts.
+struct Job {
+  enum class State { Free, Cut, Busy, Done };
+  State state = State::Free;
+  int64_t freamId = 0;
+  size_t firstPacket = 0, lastPacket = 0;
+  int firstBlock = 0, lastBlock = 0;
+  std::string text;
+  Counts counts;
+  bool mismatch = false;  // the worker's assembler did not close where the cutter did
+};
+
+class Pipeline {
+ public:
+  Pipeline(const std::vector<const uint8_t*>& packets, const Settings& s, const Sink& sink,
+           const ProgressFn& progress)
+      : packets_(packets),
+        s_(s),
+        sink_(sink),
+        progress_(progress),
+        jobs_(size_t(2 * s.threads + 2)) {}
+
+  Outcome run(Counts* counts) {
+    std::vector<std::thread> threads;
+    threads.emplace_back([this] { cut(); });
+    for (int w = 0; w < s_.threads; ++w) threads.emplace_back([this] { work(); });
+    const bool ok = write(counts);
+    if (!ok) stopAll();
+    for (std::thread& t : threads) t.join();
+    counts->packets = packetsWalked_;
+    counts->capped = capped_;
+    return ok ? Outcome::Done : mismatch_ ? Outcome::CutMismatch : Outcome::WriteFailed;
+  }
+
+ private:
+  Job& job(int64_t seq) { return jobs_[size_t(seq) % jobs_.size()]; }
+
+  void stopAll() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stop_ = true;
+    changed_.notify_all();
+  }
+
+  // Finds the revolutions and hands each to a free job, in order.
+  void cut() {
+    RevolutionCutter cutter(s_.layout, s_.echoCode);
+    size_t firstPacket = 0;
+    int firstBlock = 0;
+    int64_t cutCount = 0;
+    bool enough = false;
+    size_t i = 0;
+    for (; i < packets_.size() && !enough; ++i) {
+      const uint8_t* p = packets_[i];
+      if (isPointPacket(p)) {
+        for (int k = 0; k < kBlocksPerPacket; ++k) {
+          const RevolutionCutter::Event e = cutter.addBlock(k, rawBlockAzimuth(p, k));
+          if (e == RevolutionCutter::Event::None) continue;
+          if (e == RevolutionCutter::Event::Closed) {
+            std::unique_lock<std::mutex> lock(mutex_);
+            Job& j = job(cutCount);
+            changed_.wait(lock, [&] { return stop_ || j.state == Job::State::Free; });
+            if (stop_) return;
+            j.state = Job::State::Cut;
+            j.freamId = cutCount + 1;
+            j.firstPacket = firstPacket;
+            j.firstBlock = firstBlock;
+            j.lastPacket = i;
+            j.lastBlock = k;
+            ++cutCount;
+            cut_ = cutCount;
+            changed_.notify_all();
+          } else {
+            ++capped_;
+          }
+          firstPacket = k + 1 < kBlocksPerPacket ? i : i + 1;
+          firstBlock = (k + 1) % kBlocksPerPacket;
+          if (s_.maxFrames > 0 && cutCount >= s_.maxFrames) {
+            enough = true;
+            break;
+          }
+        }
+      }
+      if (progress_ && (i & 255) == 0) progress_(i, packets_.size());
+      if ((i & 255) == 0 && stopRequested()) return;
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    packetsWalked_ = i;
+    cutDone_ = true;
+    changed_.notify_all();
+  }
+
+  bool stopRequested() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return stop_;
+  }
+
+  // Takes the next cut revolution, decodes it with this worker's assembler and formats its rows.
+  void work() {
+    OfflineAssembler assembler(s_.layout);
+    assembler.setEchoCode(s_.echoCode);
+    while (true) {
+      Job* j = nullptr;
+      {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [&] { return stop_ || taken_ < cut_ || cutDone_; });
+        if (stop_ || taken_ >= cut_) return;
+        j = &job(taken_++);
+        j->state = Job::State::Busy;
+      }
+      j->counts = Counts();
+      j->text.clear();
+      j->mismatch = !decode(assembler, *j);
+      // The next revolution starts from a reset assembler, whatever happened here.
+      if (j->mismatch) assembler.reset();
+      std::lock_guard<std::mutex> lock(mutex_);
+      j->state = Job::State::Done;
+      changed_.notify_all();
+    }
+  }
+
+  // Decodes job j; true when its revolution closed exactly where it was cut.
+  bool decode(OfflineAssembler& assembler, Job& j) {
+    for (size_t p = j.firstPacket; p <= j.lastPacket; ++p) {
+      if (!assembler.beginPacket(packets_[p])) continue;
+      const int last = p == j.lastPacket ? j.lastBlock : kBlocksPerPacket - 1;
+      for (int k = p == j.firstPacket ? j.firstBlock : 0; k <= last; ++k) {
+        if (!assembler.addBlock(k, +1)) continue;
+        LidarData frame = assembler.takeFrame();
+        const bool there = p == j.lastPacket && k == last;
+        if (there) addFrame(frame, s_, j.freamId, &j.text, &j.counts);
+        assembler.recycle(std::move(frame));
+        return there;
+      }
+    }
+    return false;
+  }
+
+  // Writes the revolutions in order as they are done, until the cutter has no more.
+  bool write(Counts* counts) {  // false: the sink failed, or a cut mismatch
+    for (int64_t seq = 0;; ++seq) {
+      Job* j = nullptr;
+      {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [&] {
+          return stop_ || job(seq).state == Job::State::Done || (cutDone_ && seq >= cut_);
+        });
+        if (stop_) return false;
+        if (job(seq).state != Job::State::Done) return true;
+        j = &job(seq);
+      }
+      // The cutter and the assembler follow one rule; a revolution that closed elsewhere would
+      // be a fault of this program, never of the capture.
+      if (j->mismatch) {
+        mismatch_ = true;
+        return false;
+      }
+      if (!s_.statsOnly && !sink_(j->text)) return false;
+      ++counts->revolutions;
+      counts->points += j->counts.points;
+      counts->rows += j->counts.rows;
+      std::lock_guard<std::mutex> lock(mutex_);
+      j->state = Job::State::Free;
+      changed_.notify_all();
+    }
+  }
+
+  const std::vector<const uint8_t*>& packets_;
+  const Settings& s_;
+  const Sink& sink_;
+  const ProgressFn& progress_;
+  std::vector<Job> jobs_;
+
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool stop_ = false;
+  bool cutDone_ = false;
+  int64_t cut_ = 0;    // revolutions cut so far
+  int64_t taken_ = 0;  // revolutions taken by workers
+  size_t packetsWalked_ = 0;
+  uint64_t capped_ = 0;
+  bool mismatch_ = false;
+};
+
+}  // namespace
+
+RevolutionCutter::RevolutionCutter(OfflineAssembler::Layout layout, int echoCode)
+    : dual_(layout == OfflineAssembler::Layout::Dual), testOdd_(echoCode == kSecondEcho) {}
+
+RevolutionCutter::Event RevolutionCutter::addBlock(int k, uint16_t rawAzimuth) {
+  const float az = blockAzimuthDegrees(rawAzimuth);
+  ++blocks_;
+  if (!dual_ || (k % 2 == 1) == testOdd_) {
+    if (haveTested_ && std::fabs(az - lastTested_) > kWrapJump) {
+      blocks_ = 0;
+      haveTested_ = false;
+      return Event::Closed;
+    }
+    haveTested_ = true;
+    lastTested_ = az;
+  }
+  if (blocks_ >= kMaxRevolutionBlocks) {
+    blocks_ = 0;
+    haveTested_ = false;
+    return Event::Dropped;
+  }
+  return Event::None;
+}
+
+Outcome convert(const std::vector<const uint8_t*>& packets, const Settings& settings,
+                const Sink& sink, const ProgressFn& progress, Counts* counts) {
+  *counts = Counts();
+  if (settings.threads <= 0) {
+    return convertSerial(packets, settings, sink, progress, counts) ? Outcome::Done
+                                                                    : Outcome::WriteFailed;
+  }
+  Pipeline pipeline(packets, settings, sink, progress);
+  return pipeline.run(counts);
+}
+
+}  // namespace tovik::convert

@@ -1,0 +1,77 @@
+// The conversion itself: point data packets in, revolutions out as CSV rows or counts.
+//
+// With threads = 0 one thread decodes, formats and hands rows to the sink, the way forward
+// offline playback decodes. With threads = N >= 1 the work is a pipeline:
+//   - a cutter thread walks the packets and finds where each revolution closes from the block
+//     azimuths alone (RevolutionCutter);
+//   - N workers each decode a whole revolution with their own assembler and format its rows into
+//     a large buffer (or count them);
+//   - the calling thread writes the buffers in revolution order.
+// A fixed number of revolutions is in flight (2 N + 2), so memory stays bounded. Both ways give
+// the same bytes.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "acquisition/csv_writer.h"
+#include "acquisition/geometry.h"
+#include "acquisition/revolution_assembler.h"
+
+namespace tovik::convert {
+
+struct Settings {
+  OfflineAssembler::Layout layout = OfflineAssembler::Layout::Single;
+  int echoCode = kDualEcho;
+  int64_t maxFrames = -1;  // -1: every closed revolution
+  bool statsOnly = false;  // count rows instead of formatting them
+  AngleTable angles{};     // vertical angles of the rows
+  csv::RowOptions rows;
+  int threads = 0;  // workers; 0 does everything on the calling thread
+};
+
+struct Counts {
+  uint64_t packets = 0;      // point data packets walked
+  uint64_t revolutions = 0;  // closed revolutions taken
+  uint64_t points = 0;       // points of those revolutions, all channels
+  uint64_t rows = 0;         // points the azimuth and channel filters let through
+  uint64_t capped = 0;       // revolutions dropped at kMaxRevolutionBlocks without closing
+};
+
+// Receives rows in order; returns false when they could not be written (the sink keeps why).
+using Sink = std::function<bool(const std::string& bytes)>;
+// Packets walked so far and the total; called from one thread at a time, at most once a packet.
+using ProgressFn = std::function<void(uint64_t done, uint64_t total)>;
+
+enum class Outcome {
+  Done,
+  WriteFailed,  // the sink returned false; what was converted before went to it
+  CutMismatch,  // a worker's revolution did not close where the cutter said: a fault of ours
+};
+
+// Converts packets (each kPacketSize bytes, file order). Every thread it started has ended when
+// it returns, whichever way.
+Outcome convert(const std::vector<const uint8_t*>& packets, const Settings& settings,
+                const Sink& sink, const ProgressFn& progress, Counts* counts);
+
+// The close rule of forward offline decoding (OfflineAssembler, direction +1, the size cap
+// included) over block azimuths alone: says at which block a revolution closes or is dropped.
+class RevolutionCutter {
+ public:
+  enum class Event { None, Closed, Dropped };
+  RevolutionCutter(OfflineAssembler::Layout layout, int echoCode);
+  // Block k of a packet that passed the FF EE test, with its raw azimuth (hundredths).
+  Event addBlock(int k, uint16_t rawAzimuth);
+
+ private:
+  bool dual_;
+  bool testOdd_;  // dual-return: the echo code tests the odd blocks' accumulator
+  uint32_t blocks_ = 0;
+  bool haveTested_ = false;
+  float lastTested_ = 0.0f;
+};
+
+}  // namespace tovik::convert
