@@ -40,11 +40,6 @@ inline float pointAzimuth(float base, float step, float jPrime) {
   return a >= 360.0f ? a - 360.0f : a;
 }
 
-// Points between two prefetches of a frame's lists, and how far ahead they reach. A cache line
-// holds 8 firing times or 16 of the other values; prefetching every 8 points covers every line.
-constexpr size_t kPrefetchEvery = 8;
-constexpr size_t kPrefetchDistance = 32;
-
 // Record j' of each channel in pair order: the first-sequence record of channel ch at 2 ch, its
 // second-sequence record at 2 ch + 1.
 constexpr std::array<float, kRecordsPerBlock> kPairOrder = [] {
@@ -221,7 +216,6 @@ void FrameBuilder::grow(size_t points) {
 void FrameBuilder::appendBlock(const uint8_t* image, int k, float azimuth, const uint64_t* times) {
   frame_.blockAzimuth.push_back(azimuth);
   if (n_ + mostHeld_ + 2 > room_) grow(n_ + mostHeld_ + 2);
-  if (n_ % kPrefetchEvery == 0) prefetchAhead();
   const uint8_t* records = image + kBlockSize * k + 4;
   for (int ch = 0; ch < kChannelCount; ++ch) {
     const uint8_t* first = records + 3 * ch;
@@ -235,20 +229,6 @@ void FrameBuilder::appendBlock(const uint8_t* image, int k, float azimuth, const
   }
   n_ += 2;
   ++blocks_;
-}
-
-void FrameBuilder::prefetchAhead() const {
-  // A revolution's lists are larger than the core's own caches, and the 64 lists of a frame (128
-  // in dual return) are more streams than the hardware prefetcher follows: without this, most
-  // blocks wait for a cache line to be fetched before their points can be stored. Every
-  // kPrefetchEvery points, fetch the lines a few blocks ahead in every list.
-  for (int ch = 0; ch < kChannelCount; ++ch) {
-    const size_t i = n_ + held_[ch] + kPrefetchDistance;
-    __builtin_prefetch(frame_.distance[ch].data() + i, 1);
-    __builtin_prefetch(frame_.intensity[ch].data() + i, 1);
-    __builtin_prefetch(frame_.azimuth[ch].data() + i, 1);
-    __builtin_prefetch(frame_.adjustedTime[ch].data() + i, 1);
-  }
 }
 
 void FrameBuilder::appendAzimuths(float base, float delta) {

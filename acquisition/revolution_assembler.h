@@ -73,7 +73,6 @@ class FrameBuilder {
 
  private:
   void grow(size_t points);
-  void prefetchAhead() const;
   void appendAzimuths(float base, float delta);
   LidarData release();
 
