@@ -231,24 +231,75 @@ void FrameBuilder::appendBlock(const uint8_t* image, int k, float azimuth, const
   ++blocks_;
 }
 
-void FrameBuilder::appendAzimuths(float base, float delta) {
-  if (azN_ + mostHeld_ + 2 > room_) grow(azN_ + mostHeld_ + 2);
+namespace {
+// The azimuths of the 32 records of a block that starts at base and spans delta degrees, in pair
+// order (see kPairOrder).
+inline void blockPointAzimuths(float base, float delta, float* a) {
   const float step = delta / 32.0f;
-  alignas(16) float a[kRecordsPerBlock];
 #if defined(__SSE2__)
   // The same single-precision operations as pointAzimuth, four at a time (the compiler keeps the
   // comparison a branch, which it cannot vectorise).
   const __m128 b = _mm_set1_ps(base), s = _mm_set1_ps(step), full = _mm_set1_ps(360.0f);
   for (int j = 0; j < kRecordsPerBlock; j += 4) {
     const __m128 v = _mm_add_ps(b, _mm_mul_ps(s, _mm_loadu_ps(kPairOrder.data() + j)));
-    _mm_store_ps(a + j, _mm_sub_ps(v, _mm_and_ps(_mm_cmpge_ps(v, full), full)));
+    _mm_storeu_ps(a + j, _mm_sub_ps(v, _mm_and_ps(_mm_cmpge_ps(v, full), full)));
   }
 #else
   for (int j = 0; j < kRecordsPerBlock; ++j) a[j] = pointAzimuth(base, step, kPairOrder[j]);
 #endif
+}
+}  // namespace
+
+void FrameBuilder::appendAzimuths(float base, float delta) {
+  if (azN_ + mostHeld_ + 2 > room_) grow(azN_ + mostHeld_ + 2);
+  alignas(16) float a[kRecordsPerBlock];
+  blockPointAzimuths(base, delta, a);
   for (int ch = 0; ch < kChannelCount; ++ch)
     std::memcpy(frame_.azimuth[ch].data() + azN_ + held_[ch], a + 2 * ch, 2 * sizeof(float));
   azN_ += 2;
+}
+
+void FrameBuilder::appendBlocks(const uint8_t* image, int firstK, int stride, int count,
+                                const uint64_t* const* times) {
+  const size_t before = frame_.blockAzimuth.size();
+  for (int b = 0; b < count; ++b)
+    frame_.blockAzimuth.push_back(blockAzimuthDegrees(rawBlockAzimuth(image, firstK + stride * b)));
+  const size_t points = 2 * size_t(count);
+  if (n_ + mostHeld_ + points > room_) grow(n_ + mostHeld_ + points);
+  // Channel by channel, so that each list receives the packet's points in one run.
+  for (int ch = 0; ch < kChannelCount; ++ch) {
+    const size_t i = n_ + held_[ch];
+    float* distance = frame_.distance[ch].data() + i;
+    int* intensity = frame_.intensity[ch].data() + i;
+    uint64_t* time = frame_.adjustedTime[ch].data() + i;
+    for (int b = 0; b < count; ++b) {
+      const uint8_t* first = image + kBlockSize * (firstK + stride * b) + 4 + 3 * ch;
+      const uint8_t* second = first + 3 * 16;
+      distance[2 * b] = recordDistance(first);
+      distance[2 * b + 1] = recordDistance(second);
+      intensity[2 * b] = first[2];
+      intensity[2 * b + 1] = second[2];
+      std::memcpy(time + 2 * b, times[b] + 2 * ch, 2 * sizeof(uint64_t));
+    }
+  }
+  n_ += points;
+  blocks_ += uint32_t(count);
+
+  // Each block that now has a successor gets its azimuths, as interpolatePrevious() after every
+  // block would give them.
+  const std::vector<float>& az = frame_.blockAzimuth;
+  const size_t from = std::max(before, size_t(1));
+  const size_t placed = az.size() - from;
+  if (placed == 0) return;
+  if (azN_ + mostHeld_ + 2 * placed > room_) grow(azN_ + mostHeld_ + 2 * placed);
+  alignas(16) float a[kBlocksPerPacket][kRecordsPerBlock];
+  for (size_t r = 0; r < placed; ++r)
+    blockPointAzimuths(az[from + r - 1], forwardDelta(az[from + r - 1], az[from + r]), a[r]);
+  for (int ch = 0; ch < kChannelCount; ++ch) {
+    float* out = frame_.azimuth[ch].data() + azN_ + held_[ch];
+    for (size_t r = 0; r < placed; ++r) std::memcpy(out + 2 * r, a[r] + 2 * ch, 2 * sizeof(float));
+  }
+  azN_ += 2 * placed;
 }
 
 void FrameBuilder::interpolatePrevious() {
@@ -648,8 +699,55 @@ void OfflineAssembler::addDualBlock(int k, int direction) {
   }
 }
 
+bool OfflineAssembler::packetMayClose() const {
+  if (dualFrame_.blocks() + strongFrame_.blocks() + secondFrame_.blocks() + kBlocksPerPacket >=
+      kMaxRevolutionBlocks)
+    return true;
+  const bool dual = layout_ == Layout::Dual;
+  const bool testSecond = dual && normalizedEcho(echoCode()) == kSecondEcho;
+  const std::vector<float>& tested = !dual        ? dualFrame_.blockAzimuth()
+                                     : testSecond ? secondFrame_.blockAzimuth()
+                                                  : strongFrame_.blockAzimuth();
+  bool have = !tested.empty();
+  float prev = have ? tested.back() : 0.0f;
+  for (int k = testSecond ? 1 : 0; k < kBlocksPerPacket; k += dual ? 2 : 1) {
+    const float az = blockAzimuthDegrees(rawBlockAzimuth(image_, k));
+    if (have && std::fabs(az - prev) > assembly::kWrapJump) return true;
+    have = true;
+    prev = az;
+  }
+  return false;
+}
+
+void OfflineAssembler::addWholePacket() {
+  alignas(16) uint64_t times[kBlocksPerPacket][kRecordsPerBlock];
+  const uint64_t* perBlock[kBlocksPerPacket];
+  if (layout_ == Layout::Single) {
+    for (int k = 0; k < kBlocksPerPacket; ++k) {
+      assembly::firingTimes(timestamp_, assembly::pairOffsets(k), times[k]);
+      perBlock[k] = times[k];
+    }
+    dualFrame_.appendBlocks(image_, 0, 1, kBlocksPerPacket, perBlock);
+  } else {
+    for (int e = 0; e < kBlocksPerPacket / 2; ++e) {
+      assembly::firingTimes(timestamp_, assembly::pairOffsets(2 * e), times[e]);
+      perBlock[e] = times[e];
+    }
+    strongFrame_.appendBlocks(image_, 0, 2, kBlocksPerPacket / 2, perBlock);
+    secondFrame_.appendBlocks(image_, 1, 2, kBlocksPerPacket / 2, perBlock);
+  }
+  timesBlock_ = -1;
+  closed_ = false;
+}
+
 int OfflineAssembler::addPacket(const uint8_t* image, int direction, std::vector<LidarData>& out) {
   if (!beginPacket(image)) return 0;
+  // Most packets close nothing: forward, they are decoded whole, channel by channel, into the
+  // same lists that block after block would give.
+  if (direction > 0 && lastDirection_ > 0 && !packetMayClose()) {
+    addWholePacket();
+    return 0;
+  }
   int closed = 0;
   for (int k = 0; k < kBlocksPerPacket; ++k) {
     if (addBlock(k, direction)) {

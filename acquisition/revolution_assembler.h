@@ -48,6 +48,11 @@ class FrameBuilder {
   // Appends block k of image at the given block azimuth; times[2 ch] and times[2 ch + 1] are the
   // firing times of channel ch's first- and second-sequence records (firingTimes).
   void appendBlock(const uint8_t* image, int k, float azimuth, const uint64_t* times);
+  // Appends count blocks firstK, firstK + stride, ... of image at once, with the azimuths that
+  // interpolatePrevious() after each of them would give; times[b] are block b's firing times.
+  // The block azimuths are read from the image.
+  void appendBlocks(const uint8_t* image, int firstK, int stride, int count,
+                    const uint64_t* const* times);
   void interpolatePrevious();
   void extrapolateLast();
   void trimToAzimuths();
@@ -176,7 +181,8 @@ class OfflineAssembler {
   // Resets every accumulator and the close histories.
   void reset();
 
-  // Convenience for whole packets: decodes all 12 blocks, appends closed frames to out.
+  // Convenience for whole packets: decodes all 12 blocks, appends closed frames to out. Reads
+  // the echo code once per packet.
   int addPacket(const uint8_t* image, int direction, std::vector<LidarData>& out);
 
   void recycle(LidarData&& frame) { pool_.put(std::move(frame)); }
@@ -186,6 +192,9 @@ class OfflineAssembler {
   void addSingleBlock(int k, int direction);
   void addDualBlock(int k, int direction);
   void closeFrame(assembly::FrameBuilder& frame, bool mergeSecond);
+  // Whether a forward block of the current packet could close a revolution or reach the cap.
+  bool packetMayClose() const;
+  void addWholePacket();
   void pairTimes(int e);  // fills times_ for the pair (or block) e of the current packet
 
   Layout layout_;

@@ -154,6 +154,7 @@ class Pipeline {
   void work() {
     OfflineAssembler assembler(s_.layout);
     assembler.setEchoCode(s_.echoCode);
+    std::vector<LidarData> frames;
     while (true) {
       Job* j = nullptr;
       {
@@ -165,7 +166,7 @@ class Pipeline {
       }
       j->counts = Counts();
       j->text.clear();
-      j->mismatch = !decode(assembler, *j);
+      j->mismatch = !decode(assembler, *j, frames);
       // The next revolution starts from a reset assembler, whatever happened here.
       if (j->mismatch) assembler.reset();
       std::lock_guard<std::mutex> lock(mutex_);
@@ -175,8 +176,15 @@ class Pipeline {
   }
 
   // Decodes job j; true when its revolution closed exactly where it was cut.
-  bool decode(OfflineAssembler& assembler, Job& j) {
+  bool decode(OfflineAssembler& assembler, Job& j, std::vector<LidarData>& frames) {
     for (size_t p = j.firstPacket; p <= j.lastPacket; ++p) {
+      if (p < j.lastPacket && (p > j.firstPacket || j.firstBlock == 0)) {
+        // A whole packet inside the revolution closes nothing.
+        frames.clear();
+        if (assembler.addPacket(packets_[p], +1, frames) == 0) continue;
+        for (LidarData& f : frames) assembler.recycle(std::move(f));
+        return false;
+      }
       if (!assembler.beginPacket(packets_[p])) continue;
       const int last = p == j.lastPacket ? j.lastBlock : kBlocksPerPacket - 1;
       for (int k = p == j.firstPacket ? j.firstBlock : 0; k <= last; ++k) {
