@@ -4,6 +4,7 @@
 #include <cmath>
 #include <condition_variable>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 #include "acquisition/point_packet.h"
@@ -76,13 +77,24 @@ class Pipeline {
         progress_(progress),
         jobs_(size_t(2 * s.threads + 2)) {}
 
+  // Returns false, having written nothing, when the threads cannot be started.
+  bool start() {
+    try {
+      threads_.emplace_back([this] { cut(); });
+      for (int w = 0; w < s_.threads; ++w) threads_.emplace_back([this] { work(); });
+    } catch (const std::system_error&) {
+      stopAll();
+      for (std::thread& t : threads_) t.join();
+      threads_.clear();
+      return false;
+    }
+    return true;
+  }
+
   Outcome run(Counts* counts) {
-    std::vector<std::thread> threads;
-    threads.emplace_back([this] { cut(); });
-    for (int w = 0; w < s_.threads; ++w) threads.emplace_back([this] { work(); });
     const bool ok = write(counts);
     if (!ok) stopAll();
-    for (std::thread& t : threads) t.join();
+    for (std::thread& t : threads_) t.join();
     counts->packets = packetsWalked_;
     counts->capped = capped_;
     return ok ? Outcome::Done : mismatch_ ? Outcome::CutMismatch : Outcome::WriteFailed;
@@ -233,6 +245,7 @@ class Pipeline {
   const Sink& sink_;
   const ProgressFn& progress_;
   std::vector<Job> jobs_;
+  std::vector<std::thread> threads_;
 
   std::mutex mutex_;
   std::condition_variable changed_;
@@ -278,7 +291,11 @@ Outcome convert(const std::vector<const uint8_t*>& packets, const Settings& sett
                                                                     : Outcome::WriteFailed;
   }
   Pipeline pipeline(packets, settings, sink, progress);
-  return pipeline.run(counts);
+  if (pipeline.start()) return pipeline.run(counts);
+  // No threads to be had: the same conversion on this one.
+  *counts = Counts();
+  return convertSerial(packets, settings, sink, progress, counts) ? Outcome::Done
+                                                                  : Outcome::WriteFailed;
 }
 
 }  // namespace tovik::convert
