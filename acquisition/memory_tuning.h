@@ -9,7 +9,8 @@ namespace tovik {
 // which copy each revolution (about a megabyte in 65 lists) and free the copy once it is handled,
 // still allocate and free 10 to 40 times a second. With glibc's defaults the freed memory above
 // 128 KiB goes back to the kernel and every new copy faults its pages in again. Keeping up to
-// 64 MB of freed heap avoids that. Call once at the start of main(); no effect elsewhere than glibc.
+// 64 MB of freed heap avoids that. Call once at the start of main(); no effect elsewhere than
+// glibc.
 void tuneAllocatorForStreaming();
 
 }  // namespace tovik

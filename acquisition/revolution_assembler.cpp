@@ -44,9 +44,9 @@ inline float pointAzimuth(float base, float step, float jPrime) {
 // second-sequence record at 2 ch + 1.
 constexpr std::array<float, kRecordsPerBlock> kPairOrder = [] {
   std::array<float, kRecordsPerBlock> order{};
-  for (int ch = 0; ch < kChannelCount; ++ch) {
-    order[size_t(2 * ch)] = float(ch);
-    order[size_t(2 * ch + 1)] = float(ch + 16);
+  for (size_t ch = 0; ch < kChannelCount; ++ch) {
+    order[2 * ch] = float(ch);
+    order[2 * ch + 1] = float(ch + 16);
   }
   return order;
 }();
