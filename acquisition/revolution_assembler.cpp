@@ -740,6 +740,29 @@ void OfflineAssembler::addWholePacket() {
   closed_ = false;
 }
 
+RevolutionCutter::RevolutionCutter(OfflineAssembler::Layout layout, int echoCode)
+    : dual_(layout == OfflineAssembler::Layout::Dual), testOdd_(echoCode == kSecondEcho) {}
+
+RevolutionCutter::Event RevolutionCutter::addBlock(int k, uint16_t rawAzimuth) {
+  const float az = blockAzimuthDegrees(rawAzimuth);
+  ++blocks_;
+  if (!dual_ || (k % 2 == 1) == testOdd_) {
+    if (haveTested_ && std::fabs(az - lastTested_) > assembly::kWrapJump) {
+      blocks_ = 0;
+      haveTested_ = false;
+      return Event::Closed;
+    }
+    haveTested_ = true;
+    lastTested_ = az;
+  }
+  if (blocks_ >= kMaxRevolutionBlocks) {
+    blocks_ = 0;
+    haveTested_ = false;
+    return Event::Dropped;
+  }
+  return Event::None;
+}
+
 int OfflineAssembler::addPacket(const uint8_t* image, int direction, std::vector<LidarData>& out) {
   if (!beginPacket(image)) return 0;
   // Most packets close nothing: forward, they are decoded whole, channel by channel, into the

@@ -218,6 +218,25 @@ class OfflineAssembler {
   uint64_t capped_ = 0;
 };
 
+// The close rule of forward offline decoding (OfflineAssembler, direction +1, the size cap
+// included) over block azimuths alone: says at which block a revolution closes or is dropped,
+// without decoding a point. A revolution opens with the block after a close or a drop; fed from
+// there, a reset OfflineAssembler closes it at the same block.
+class RevolutionCutter {
+ public:
+  enum class Event { None, Closed, Dropped };
+  RevolutionCutter(OfflineAssembler::Layout layout, int echoCode);
+  // Block k of a packet that passed the FF EE test, with its raw azimuth (hundredths).
+  Event addBlock(int k, uint16_t rawAzimuth);
+
+ private:
+  bool dual_;
+  bool testOdd_;  // dual-return: the echo code tests the odd blocks' accumulator
+  uint32_t blocks_ = 0;
+  bool haveTested_ = false;
+  float lastTested_ = 0.0f;
+};
+
 namespace assembly {
 // Building blocks on plain frames (exposed for tests); the assemblers build with FrameBuilder,
 // which computes the same values.

@@ -12,26 +12,20 @@ RevolutionIndex RevolutionIndex::build(const std::vector<const uint8_t*>& packet
   index.starts_.reserve(packets.size() / 64 + 1);
   index.closes_.reserve(packets.size() / 64 + 1);
 
-  // The block azimuths of the accumulators since the last close: the single-return accumulator
-  // (or the even blocks), and the odd blocks of dual-return decoding.
-  std::vector<float> even, odd;
-  even.reserve(4096);
-  odd.reserve(4096);
-  const bool dual = layout == Layout::Dual;
-  const bool testOdd = dual && echoCode == kSecondEcho;
+  // The assemblers' own close rule, the size cap included: a revolution dropped at the cap is
+  // not indexed, and the next one opens with the block after it.
+  RevolutionCutter cutter(layout, echoCode);
   RevolutionStart pending;
   for (size_t p = 0; p < packets.size(); ++p) {
     const uint8_t* image = packets[p];
     if (!isPointPacket(image)) continue;
     for (int k = 0; k < kBlocksPerPacket; ++k) {
-      const float az = blockAzimuthDegrees(rawBlockAzimuth(image, k));
-      std::vector<float>& acc = dual && (k % 2) ? odd : even;
-      acc.push_back(az);
-      if (!assembly::wrapped(testOdd ? odd : even)) continue;
-      index.starts_.push_back(pending);
-      index.closes_.push_back(p);
-      even.clear();
-      odd.clear();
+      const RevolutionCutter::Event e = cutter.addBlock(k, rawBlockAzimuth(image, k));
+      if (e == RevolutionCutter::Event::None) continue;
+      if (e == RevolutionCutter::Event::Closed) {
+        index.starts_.push_back(pending);
+        index.closes_.push_back(p);
+      }
       pending = k + 1 < kBlocksPerPacket ? RevolutionStart{p, k + 1} : RevolutionStart{p + 1, 0};
     }
   }

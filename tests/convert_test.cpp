@@ -595,7 +595,7 @@ TEST(ConvertPipeline, CutterClosesWhereTheAssemblerDoes) {
     for (int echo : {0, 1, 2}) {
       tovik::OfflineAssembler a(layout);
       a.setEchoCode(echo);
-      tovik::convert::RevolutionCutter cutter(layout, echo);
+      tovik::RevolutionCutter cutter(layout, echo);
       size_t closes = 0, drops = 0;
       for (size_t i = 0; i < stream.size(); ++i) {
         if (!a.beginPacket(stream[i].data())) continue;
@@ -604,7 +604,7 @@ TEST(ConvertPipeline, CutterClosesWhereTheAssemblerDoes) {
           const bool closed = a.addBlock(k, +1);
           if (closed) a.takeFrame();
           const auto e = cutter.addBlock(k, tovik::rawBlockAzimuth(stream[i].data(), k));
-          using Event = tovik::convert::RevolutionCutter::Event;
+          using Event = tovik::RevolutionCutter::Event;
           const Event want = closed                           ? Event::Closed
                              : a.cappedRevolutions() > capped ? Event::Dropped
                                                               : Event::None;

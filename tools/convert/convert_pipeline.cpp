@@ -15,8 +15,6 @@ namespace {
 
 // The serial path hands rows to the sink in chunks of at least this size.
 constexpr size_t kFlushBytes = 1 << 20;
-// A revolution closes when its tested block azimuth jumps by more than this, in degrees.
-constexpr float kWrapJump = 180.0f;
 
 void addFrame(const LidarData& frame, const Settings& s, int64_t freamId, std::string* text,
               Counts* counts) {
@@ -259,29 +257,6 @@ class Pipeline {
 };
 
 }  // namespace
-
-RevolutionCutter::RevolutionCutter(OfflineAssembler::Layout layout, int echoCode)
-    : dual_(layout == OfflineAssembler::Layout::Dual), testOdd_(echoCode == kSecondEcho) {}
-
-RevolutionCutter::Event RevolutionCutter::addBlock(int k, uint16_t rawAzimuth) {
-  const float az = blockAzimuthDegrees(rawAzimuth);
-  ++blocks_;
-  if (!dual_ || (k % 2 == 1) == testOdd_) {
-    if (haveTested_ && std::fabs(az - lastTested_) > kWrapJump) {
-      blocks_ = 0;
-      haveTested_ = false;
-      return Event::Closed;
-    }
-    haveTested_ = true;
-    lastTested_ = az;
-  }
-  if (blocks_ >= kMaxRevolutionBlocks) {
-    blocks_ = 0;
-    haveTested_ = false;
-    return Event::Dropped;
-  }
-  return Event::None;
-}
 
 Outcome convert(const std::vector<const uint8_t*>& packets, const Settings& settings,
                 const Sink& sink, const ProgressFn& progress, Counts* counts) {

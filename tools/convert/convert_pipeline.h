@@ -3,7 +3,7 @@
 // With threads = 0 one thread decodes, formats and hands rows to the sink, the way forward
 // offline playback decodes. With threads = N >= 1 the work is a pipeline:
 //   - a cutter thread walks the packets and finds where each revolution closes from the block
-//     azimuths alone (RevolutionCutter);
+//     azimuths alone (RevolutionCutter, revolution_assembler.h);
 //   - N workers each decode a whole revolution with their own assembler and format its rows into
 //     a large buffer (or count them);
 //   - the calling thread writes the buffers in revolution order.
@@ -56,22 +56,5 @@ enum class Outcome {
 // it returns, whichever way.
 Outcome convert(const std::vector<const uint8_t*>& packets, const Settings& settings,
                 const Sink& sink, const ProgressFn& progress, Counts* counts);
-
-// The close rule of forward offline decoding (OfflineAssembler, direction +1, the size cap
-// included) over block azimuths alone: says at which block a revolution closes or is dropped.
-class RevolutionCutter {
- public:
-  enum class Event { None, Closed, Dropped };
-  RevolutionCutter(OfflineAssembler::Layout layout, int echoCode);
-  // Block k of a packet that passed the FF EE test, with its raw azimuth (hundredths).
-  Event addBlock(int k, uint16_t rawAzimuth);
-
- private:
-  bool dual_;
-  bool testOdd_;  // dual-return: the echo code tests the odd blocks' accumulator
-  uint32_t blocks_ = 0;
-  bool haveTested_ = false;
-  float lastTested_ = 0.0f;
-};
 
 }  // namespace tovik::convert
