@@ -14,10 +14,14 @@ void GetlidarData::Receive(int ReturnModel) { assembler_.setEchoCode(ReturnModel
 void GetlidarData::run() {
   // Every run starts a fresh revolution.
   assembler_.reset();
+  // The assembler counts capped revolutions over its lifetime; the stats count this run's.
+  const uint64_t cappedBefore = assembler_.cappedRevolutions();
   const bool ok = tovik::runLiveReceiveLoop(
       port, multicastIp, stopRequested, stats_, notes_,
-      [this](const uint8_t* image, std::vector<LidarData>& frames) {
+      [this, cappedBefore](const uint8_t* image, std::vector<LidarData>& frames) {
         assembler_.addPacket(image, frames);
+        stats_.cappedRevolutions.store(assembler_.cappedRevolutions() - cappedBefore,
+                                       std::memory_order_relaxed);
       },
       [this](LidarData& frame) { emit SendData(std::move(frame)); });
   if (!ok) emit SendSocketError(QString::fromStdString(notes_.error()));

@@ -26,7 +26,10 @@ QString HealthReadout::sample(const ReceiverCounters& now, double elapsedS) {
              .arg(now.oversized)
              .arg(now.ignored) +
          (now.receiveErrors > 0 ? QStringLiteral("   receive errors %1").arg(now.receiveErrors)
-                                : QString());
+                                : QString()) +
+         (now.cappedRevolutions > 0
+              ? QStringLiteral("   unclosed revolutions dropped %1").arg(now.cappedRevolutions)
+              : QString());
 }
 
 QString HealthReadout::samplePlayback(const PlaybackCounters& now, double elapsedS) {

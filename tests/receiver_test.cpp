@@ -296,3 +296,25 @@ int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
 }
+
+// Issue 9: a stream whose azimuth never wraps (a stopped motor that keeps firing) must not grow
+// one revolution forever; the receiver drops it at the cap and counts it.
+TEST(LiveSingleReceiver, DropsARevolutionThatNeverClosesAndCountsIt) {
+  const uint16_t port = tovik::test::freeUdpPort();
+  GetlidarData_1 receiver;
+  receiver.port = port;
+  Collector got;
+  got.attach(receiver);
+  Sender sender(port);
+  startAndWaitUntilListening(receiver, sender);
+
+  const auto packets = tovik::test::packetsFromAzimuths(
+      tovik::test::steadyAzimuths(9000, 0, 16800), [](size_t, int) { return 500; }, 0);
+  sender.send(packets);
+  const bool capped =
+      waitFor([&] { return receiver.stats().snapshot().cappedRevolutions >= 1; }, 10000ms);
+  stopAndWait(receiver);
+  EXPECT_TRUE(capped) << "packets decoded: " << receiver.stats().snapshot().packets;
+  EXPECT_EQ(receiver.stats().snapshot().cappedRevolutions, 1u);
+  EXPECT_EQ(got.count(), 0u);
+}
