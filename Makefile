@@ -9,8 +9,8 @@ FUZZ_SECONDS ?= 60
 CMAKE_FLAGS ?=
 WERROR := $(if $(CI),-DTOVIK_WERROR=ON,)
 
-.PHONY: all deps build run monitor screenshot test unit sanitize fuzz fuzz-build bench format-check tidy \
-  package check-package clean
+.PHONY: all deps build run monitor screenshot test unit stress sanitize fuzz fuzz-build bench \
+  format-check tidy package check-package clean
 .PHONY: python-deps python pytest
 
 all: build
@@ -54,6 +54,34 @@ screenshot: build
 
 unit: build
 	cd $(BUILD) && ctest --output-on-failure -j$(JOBS)
+
+# The end-to-end suites (network, threads, capture) and every GUI suite, STRESS_RUNS times in a
+# row; stops at the first failing run and prints a summary. As root each run gets a network
+# namespace of its own (loopback only), so no other simulator on this machine reaches it.
+STRESS_RUNS ?= 20
+STRESS_TESTS ?= ^(Recording|RecordControllerTest|ReceiverWithSimulator|LiveSingleReceiver|LiveDualReceiver|GetSetTest|PlaybackEngine|PlayGate|SimNetwork|LiveCapture|ConvertTest)[./]|_test$$
+
+stress: build
+	@cd $(BUILD) && rm -f stress-*.log && \
+	if [ "$$(id -u)" = 0 ] && unshare -n true 2>/dev/null; then \
+	  isolate='unshare -n'; where='a fresh network namespace each'; \
+	else isolate=; where='the shared network (not root)'; fi; \
+	tests=$$(ctest -N -R '$(STRESS_TESTS)' | sed -n 's/^Total Tests: //p'); \
+	echo "stress: $$tests tests, $(STRESS_RUNS) runs in $$where"; \
+	start=$$(date +%s); \
+	for i in $$(seq 1 $(STRESS_RUNS)); do \
+	  t0=$$(date +%s); \
+	  if $$isolate sh -c 'ip link set lo up 2>/dev/null; exec ctest -R "$$1" -j$(JOBS) \
+	      --stop-on-failure --output-on-failure' sh '$(STRESS_TESTS)' > stress-$$i.log 2>&1; then \
+	    echo "stress: run $$i of $(STRESS_RUNS) passed ($$(( $$(date +%s) - t0 )) s)"; \
+	  else \
+	    tail -n 80 stress-$$i.log; \
+	    echo "stress: run $$i of $(STRESS_RUNS) FAILED after $$(( $$(date +%s) - start )) s;" \
+	      "$$((i - 1)) runs passed before it; log: $(BUILD)/stress-$$i.log"; \
+	    exit 1; \
+	  fi; \
+	done; \
+	echo "stress: all $(STRESS_RUNS) runs of $$tests tests passed in $$(( $$(date +%s) - start )) s"
 
 sanitize: deps
 	cmake -S . -B $(BUILD)-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTOVIK_SANITIZE=ON \

@@ -699,7 +699,8 @@ class AcwpWindowTest : public QObject {
     click("pushButton_OK");
     QCOMPARE(boxes.titles(), QStringLiteral("Tips/Setup completed"));
 
-    // Wait for a record sent after the change, then read it back.
+    // Wait for a record sent after the simulator applied the change, then read it back.
+    QTRY_VERIFY_WITH_TIMEOUT(lidar.logged("advanced settings"), 5000);
     const int before = w_->recordsReceived();
     QTRY_VERIFY_WITH_TIMEOUT(w_->recordsReceived() >= before + 2, 5000);
     boxes.boxes.clear();
@@ -727,7 +728,8 @@ class AcwpWindowTest : public QObject {
     boxes.boxes.clear();
     click("pushButton_RecoverSetting");
     QCOMPARE(boxes.titles(), QStringLiteral("Tips/Reset completed !"));
-    QTest::qWait(300);  // the simulator applies datagrams between its sends
+    // The simulator applies datagrams between its sends, whenever its thread gets to them.
+    QTRY_VERIFY_WITH_TIMEOUT(lidar.logged("factory defaults"), 5000);
     lidar.stop();
 
     const std::string applied = lidar.log();

@@ -47,8 +47,9 @@ std::vector<LidarData> receiveFromSimulator(Receiver& receiver, bool dual, uint6
       Qt::DirectConnection);
   receiver.port = o.sim.dataPort;
   receiver.start();
-  // Give the receiver time to bind before the first packet.
-  std::this_thread::sleep_for(200ms);
+  // Listening once its port is bound: a fixed pause lost the first packets whenever the thread
+  // started late.
+  EXPECT_TRUE(tovik::test::waitUntilBound(o.sim.dataPort));
 
   std::ostringstream log;
   tovik::sim::NetworkRunner runner(o, log);

@@ -68,16 +68,13 @@ class Sender {
   uint16_t port_;
 };
 
-// The receiver is listening once a probe datagram is counted.
+// The receiver is listening once its port is bound. (Counting a probe datagram instead told
+// nothing on a restart, whose counts go on from the run before, and could count a second probe
+// after the test had read the count.)
 template <typename Receiver>
-void startAndWaitUntilListening(Receiver& r, Sender& sender) {
+void startAndWaitUntilListening(Receiver& r) {
   r.start();
-  const uint8_t probe[4] = {1, 2, 3, 4};
-  ASSERT_TRUE(waitFor([&] {
-    sender.send(probe, sizeof probe);
-    std::this_thread::sleep_for(10ms);
-    return r.stats().snapshot().shortDropped > 0;
-  }));
+  ASSERT_TRUE(tovik::test::waitUntilBound(r.port));
 }
 
 template <typename Receiver>
@@ -104,7 +101,7 @@ TEST(LiveSingleReceiver, EmitsEveryRevolutionWithTheExpectedPoints) {
   Collector got;
   got.attach(receiver);
   Sender sender(port);
-  startAndWaitUntilListening(receiver, sender);
+  startAndWaitUntilListening(receiver);
 
   // 3001 blocks need 251 packets; the stream wraps at blocks 1000, 2000 and 3000.
   const auto packets = singleStream();
@@ -134,7 +131,7 @@ TEST(LiveSingleReceiver, DropsShortOversizedAndForeignDatagramsAndCountsThem) {
   Collector got;
   got.attach(receiver);
   Sender sender(port);
-  startAndWaitUntilListening(receiver, sender);
+  startAndWaitUntilListening(receiver);
   const uint64_t probes = receiver.stats().snapshot().shortDropped;
 
   const auto packets = singleStream(2001);
@@ -167,29 +164,40 @@ TEST(LiveSingleReceiver, StopsWithoutTrafficAndRestartsOnAFreshRevolution) {
   Collector got;
   got.attach(receiver);
   Sender sender(port);
-  startAndWaitUntilListening(receiver, sender);
+  startAndWaitUntilListening(receiver);
 
   // Half a revolution, then a stop with nothing arriving.
   const auto packets = singleStream();
   sender.send(packets, 0, 40);
   ASSERT_TRUE(waitFor([&] { return receiver.stats().snapshot().packets == 40; }));
-  const auto t0 = std::chrono::steady_clock::now();
-  receiver.stopRequested = true;
-  ASSERT_TRUE(receiver.wait(5000));
-  const auto stopMs =
-      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0);
-  EXPECT_LT(stopMs.count(), 1000) << "a stop is seen within one receive time-out";
+  auto timedStop = [&] {
+    return tovik::test::elapsedMs([&] {
+      receiver.stopRequested = true;
+      EXPECT_TRUE(receiver.wait(5000));
+    });
+  };
+  std::vector<double> stopMs = {timedStop()};
   EXPECT_FALSE(receiver.stopRequested.load());
   EXPECT_EQ(got.count(), 0u);
 
   // The restarted run must not keep the 40 packets of the first run.
-  startAndWaitUntilListening(receiver, sender);
+  startAndWaitUntilListening(receiver);
   sender.send(packets, 84, 168);  // blocks 1008..2015: wraps once at block 2000
   ASSERT_TRUE(waitFor([&] { return got.count() >= 1; }));
   stopAndWait(receiver);
   ASSERT_EQ(got.frames.size(), 1u);
   // Blocks 1008..2000 only: 993 blocks, 2 points per channel each.
   EXPECT_EQ(got.frames[0].pointCount(3), 2u * 993u);
+
+  // Four more stops with nothing arriving. A stop is seen within one 100 ms receive time-out:
+  // the median of the five stays under three times that.
+  while (stopMs.size() < 5) {
+    startAndWaitUntilListening(receiver);
+    stopMs.push_back(timedStop());
+  }
+  const double median =
+      tovik::test::medianOfFiveMs([&, i = size_t(0)]() mutable { return stopMs[i++]; });
+  EXPECT_LT(median, 300.0);
 }
 
 TEST(LiveDualReceiver, MergesBothEchoesAndFollowsTheEchoCode) {
@@ -199,7 +207,7 @@ TEST(LiveDualReceiver, MergesBothEchoesAndFollowsTheEchoCode) {
   Collector got;
   got.attach(receiver);
   Sender sender(port);
-  startAndWaitUntilListening(receiver, sender);
+  startAndWaitUntilListening(receiver);
 
   // 1000 firing pairs per revolution, three revolutions and one more pair.
   const auto packets = tovik::test::packetsFromAzimuths(
@@ -306,7 +314,7 @@ TEST(LiveSingleReceiver, DropsARevolutionThatNeverClosesAndCountsIt) {
   Collector got;
   got.attach(receiver);
   Sender sender(port);
-  startAndWaitUntilListening(receiver, sender);
+  startAndWaitUntilListening(receiver);
 
   const auto packets = tovik::test::packetsFromAzimuths(
       tovik::test::steadyAzimuths(9000, 0, 16800), [](size_t, int) { return 500; }, 0);

@@ -26,6 +26,7 @@
 #include "acquisition/point_packet.h"
 #include "acquisition/revolution_assembler.h"
 #include "acquisition/udp_socket.h"
+#include "loopback_sim.h"
 #include "tools/sim/sim_runner.h"
 
 #ifdef TOVIK_TEST_RECORD_CONTROLLER
@@ -108,6 +109,10 @@ class PayloadSink {
   std::vector<std::vector<uint8_t>> payloads() {
     std::lock_guard<std::mutex> lock(mutex_);
     return payloads_;
+  }
+  size_t count() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return payloads_.size();
   }
 
  private:
@@ -260,62 +265,72 @@ TEST_F(Recording, EveryPacketOfTheSimulatorIsInTheFileAndDecodesAlike) {
 }
 
 TEST_F(Recording, StopWithNothingArrivingIsPromptAndLeavesAnEmptyValidFile) {
-  PcapRecorder recorder;
-  const std::string file = path("quiet.pcap");
-  START_OR_SKIP(recorder, loopbackSettings(file, freePort()));
-  std::this_thread::sleep_for(300ms);
-  const auto t0 = std::chrono::steady_clock::now();
-  recorder.stop();
-  const auto took = std::chrono::steady_clock::now() - t0;
-  std::cout << "stop with no traffic took "
-            << std::chrono::duration_cast<std::chrono::microseconds>(took).count() / 1000.0
-            << " ms\n";
-  EXPECT_LT(took, 2s);
-  EXPECT_FALSE(recorder.isRecording());
-  EXPECT_EQ(recorder.capturedPackets(), 0u);
-
-  tovik::capture::CaptureFile capture;
-  ASSERT_TRUE(capture.open(file)) << capture.errorString();
-  EXPECT_EQ(capture.index().records, 0u);
-  EXPECT_FALSE(capture.index().truncated);
+  const int port = freePort();
+  {
+    PcapRecorder probe;
+    START_OR_SKIP(probe, loopbackSettings(path("probe.pcap"), port));
+  }
+  int n = 0;
+  const double medianMs = tovik::test::medianOfFiveMs([&] {
+    PcapRecorder recorder;
+    const std::string file = path(("quiet" + std::to_string(n++) + ".pcap").c_str());
+    EXPECT_TRUE(recorder.start(loopbackSettings(file, port))) << recorder.errorText();
+    std::this_thread::sleep_for(150ms);  // the capture thread waits in its read by now
+    const double ms = tovik::test::elapsedMs([&] { recorder.stop(); });
+    EXPECT_FALSE(recorder.isRecording());
+    EXPECT_EQ(recorder.capturedPackets(), 0u);
+    tovik::capture::CaptureFile capture;
+    EXPECT_TRUE(capture.open(file)) << capture.errorString();
+    EXPECT_EQ(capture.index().records, 0u);
+    EXPECT_FALSE(capture.index().truncated);
+    return ms;
+  });
+  std::cout << "median stop with no traffic: " << medianMs << " ms\n";
+  // A recording stops within about 200 ms; three times that on the median of five.
+  EXPECT_LT(medianMs, 600.0);
 }
 
+// Five recordings stopped while the simulator streams at four times the dual-return rate. The
+// stream goes on after each stop (the sink shows it), and nothing more reaches the file.
 TEST_F(Recording, StopWhileBusyClosesAWholeFile) {
-  tovik::sim::RunOptions o;
+  tovik::sim::RunOptions o =
+      tovik::test::loopbackSimulator(tovik::test::freeUdpPort(), tovik::test::freeUdpPort());
   o.sim.dualReturn = true;
-  o.sim.dataPort = freePort();
-  o.sim.devicePort = freePort();
-  o.dataSourcePort = 0;
-  o.deviceSourcePort = 0;
   o.rate = 4.0;
-  o.durationS = 10;
-  o.quiet = true;
+  o.durationS = 30;
   PayloadSink sink(o.sim.dataPort);
-  PcapRecorder recorder;
-  const std::string file = path("busy.pcap");
-  START_OR_SKIP(recorder, loopbackSettings(file, o.sim.dataPort));
-
-  std::ostringstream log;
-  tovik::sim::NetworkRunner runner(o, log);
+  {
+    PcapRecorder probe;
+    START_OR_SKIP(probe, loopbackSettings(path("probe.pcap"), o.sim.dataPort));
+  }
+  tovik::test::SimulatedLidar lidar(o);
   std::string error;
-  ASSERT_TRUE(runner.open(&error)) << error;
-  std::atomic<bool> stopSim{false};
-  std::thread sim([&] { runner.run(stopSim); });
-  const bool streaming = waitFor([&] { return recorder.capturedPackets() > 500; }, 5s);
-  const auto t0 = std::chrono::steady_clock::now();
-  recorder.stop();
-  const auto took = std::chrono::steady_clock::now() - t0;
-  stopSim = true;
-  sim.join();
-  ASSERT_TRUE(streaming);
-  EXPECT_LT(took, 2s);
+  ASSERT_TRUE(lidar.start(&error)) << error;
 
-  // Every frame written is whole and the file ends on a record boundary.
-  tovik::capture::CaptureFile capture;
-  ASSERT_TRUE(capture.open(file)) << capture.errorString();
-  EXPECT_FALSE(capture.index().truncated);
-  EXPECT_EQ(capture.pointCount(), recorder.capturedPackets());
-  EXPECT_LT(recorder.capturedPackets(), runner.stats().pointSent) << "stopped mid-stream";
+  std::vector<double> stopMs;
+  for (int i = 0; i < 5; ++i) {
+    SCOPED_TRACE(i);
+    PcapRecorder recorder;
+    const std::string file = path(("busy" + std::to_string(i) + ".pcap").c_str());
+    START_OR_SKIP(recorder, loopbackSettings(file, o.sim.dataPort));
+    ASSERT_TRUE(waitFor([&] { return recorder.capturedPackets() > 300; }, 5s));
+    stopMs.push_back(tovik::test::elapsedMs([&] { recorder.stop(); }));
+    const uint64_t captured = recorder.capturedPackets();
+    const size_t seen = sink.count();
+    ASSERT_TRUE(waitFor([&] { return sink.count() > seen + 100; }, 5s)) << "stopped mid-stream";
+    EXPECT_EQ(recorder.capturedPackets(), captured);
+
+    // Every frame written is whole and the file ends on a record boundary.
+    tovik::capture::CaptureFile capture;
+    ASSERT_TRUE(capture.open(file)) << capture.errorString();
+    EXPECT_FALSE(capture.index().truncated);
+    EXPECT_EQ(capture.pointCount(), captured);
+  }
+  lidar.stop();
+  const double median =
+      tovik::test::medianOfFiveMs([&, i = size_t(0)]() mutable { return stopMs[i++]; });
+  std::cout << "median stop while busy: " << median << " ms\n";
+  EXPECT_LT(median, 600.0);
 }
 
 TEST_F(Recording, EveryPacketIsOnDiskBeforeTheRecordingStops) {

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <ctime>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -907,12 +908,17 @@ struct Receiver {
     EXPECT_TRUE(socket.setReceiveBufferSize(4 << 20));
     port = socket.localEndpoint().port;
   }
-  // Datagrams until one timeout passes with nothing, or until deadline.
-  std::vector<std::vector<uint8_t>> drain(double seconds, std::vector<double>* at = nullptr) {
-    std::vector<std::vector<uint8_t>> out;
+  using Datagrams = std::vector<std::vector<uint8_t>>;
+  // Datagrams received for the given seconds, or until enough(what was received) holds. Tests
+  // that wait for something give a generous time and say what is enough: a simulator thread
+  // that starts late on a busy machine must not make them miss it.
+  Datagrams drain(double seconds, std::vector<double>* at = nullptr,
+                  const std::function<bool(const Datagrams&)>& enough = {}) {
+    Datagrams out;
     const auto t0 = std::chrono::steady_clock::now();
     uint8_t buf[2048];
     while (std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count() < seconds) {
+      if (enough && enough(out)) break;
       size_t n = 0;
       if (socket.receive(buf, sizeof buf, &n) != net::RecvStatus::Ok) continue;
       out.emplace_back(buf, buf + n);
@@ -921,7 +927,14 @@ struct Receiver {
     }
     return out;
   }
+  Datagrams drainUntil(const std::function<bool(const Datagrams&)>& enough, double seconds = 5) {
+    return drain(seconds, nullptr, enough);
+  }
 };
+
+auto atLeast(size_t n) {
+  return [n](const Receiver::Datagrams& d) { return d.size() >= n; };
+}
 
 RunOptions loopbackOptions(uint16_t dataPort, uint16_t devicePort) {
   RunOptions o;
@@ -944,8 +957,8 @@ TEST(SimNetwork, StreamsPacedPacketsAndDevicePacketsToLoopback) {
   std::atomic<bool> stop{false};
   std::thread t([&] { runner.run(stop); });
   std::vector<double> at;
-  const auto packets = data.drain(0.8, &at);
-  const auto devices = device.drain(0.1);
+  const auto packets = data.drain(5, &at, atLeast(300));
+  const auto devices = device.drainUntil(atLeast(1));
   t.join();
 
   EXPECT_EQ(runner.stats().pointSent, 300u);
@@ -955,9 +968,10 @@ TEST(SimNetwork, StreamsPacedPacketsAndDevicePacketsToLoopback) {
     EXPECT_EQ(p[0], 0xFF);
     EXPECT_EQ(p[1], 0xEE);
   }
-  // Paced, not flooded: 300 packets of 1.2 ms take about 0.36 s.
+  // Paced, not flooded: 300 packets of 1.2 ms take about 0.36 s. The upper bound is loose: a
+  // receiving thread held off the processor stretches the span it sees.
   EXPECT_GT(at.back() - at.front(), 0.25);
-  EXPECT_LT(at.back() - at.front(), 0.6);
+  EXPECT_LT(at.back() - at.front(), 1.5);
   ASSERT_GE(devices.size(), 1u);
   EXPECT_EQ(devices[0][0], 0xA5);
   EXPECT_EQ(devices[0].size(), kDatagramSize);
@@ -975,7 +989,7 @@ TEST(SimNetwork, AppliesANetworkConfigurationReceivedOnItsDataSocket) {
   std::thread t([&] { runner.run(stop); });
 
   // Like the viewer: take a received device packet, edit it and send it to the lidar address.
-  const auto devices = device.drain(0.3);
+  const auto devices = device.drainUntil(atLeast(1));
   ASSERT_FALSE(devices.empty());
   Packet cfg;
   std::copy(devices[0].begin(), devices[0].end(), cfg.begin());
@@ -989,16 +1003,18 @@ TEST(SimNetwork, AppliesANetworkConfigurationReceivedOnItsDataSocket) {
   const uint8_t junk[3] = {1, 2, 3};
   ASSERT_TRUE(sender.sendTo(junk, sizeof junk, "127.0.0.2", runner.deviceSourcePort()));
 
-  const auto after = moved.drain(0.5);
+  const auto after = moved.drainUntil(atLeast(201));
   EXPECT_GT(after.size(), 200u);
 
-  // Motor Stop ends the data; device packets go on.
+  // Motor Stop ends the data; device packets go on and report it.
   put16(cfg, 24, moved.port);
   put16(cfg, 40, kMotorStop);
   ASSERT_TRUE(sender.sendTo(cfg.data(), cfg.size(), "127.0.0.2", runner.dataSourcePort()));
-  moved.drain(0.1);  // what was already in flight
+  const auto stillReporting = device.drainUntil(
+      [](const Receiver::Datagrams& d) { return !d.empty() && be16(&d.back()[40]) == kMotorStop; });
+  // Loopback delivers at send time: what was sent before the stop is in the buffer by now.
+  moved.drain(0.1);
   const auto stopped = moved.drain(0.4);
-  const auto stillReporting = device.drain(1.1);
   stop = true;
   t.join();
   EXPECT_TRUE(stopped.empty()) << stopped.size();
