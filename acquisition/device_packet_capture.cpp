@@ -10,6 +10,8 @@
 #include <chrono>
 #include <memory>
 
+#include "acquisition/capture_format.h"
+
 namespace tovik {
 
 namespace {
@@ -134,7 +136,19 @@ DevicePacketCaptureResult captureDevicePacket(const DevicePacketCaptureOptions& 
     const int r = pcap_next_ex(pcap.get(), &header, &data);
     if (r == 1) {
       ++result.framesRead;
-      if (header->len == header->caplen &&
+      // The datagram's own length decides, not the frame's: a frame padded to the size of a
+      // device frame can carry a shorter datagram.
+      const uint8_t* payload = nullptr;
+      size_t payloadLength = 0;
+      if (header->len != header->caplen ||
+          !capture::findUdpPayload(capture::kLinkEthernet, data, header->caplen, true, &payload,
+                                   &payloadLength))
+        continue;
+      if (payloadLength < kDevicePacketSize) {
+        ++result.shortDatagrams;
+        continue;
+      }
+      if (payloadLength == kDevicePacketSize && payload == data + kFramePayloadOffset &&
           parseDeviceFrame(data, header->caplen, options.requireDeviceHeader, &result.packet)) {
         result.outcome = CaptureOutcome::Matched;
         return result;

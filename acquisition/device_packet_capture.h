@@ -22,7 +22,8 @@ struct DevicePacketCaptureOptions {
   int timeoutMs = 2000;
   // Frames read before giving up without a match.
   int frameLimit = 3000;
-  // true: the payload must begin A5 FF 00 5A; false: any frame of kDeviceFrameSize bytes.
+  // true: the payload must begin A5 FF 00 5A; false: any whole packet (a UDP datagram of exactly
+  // one packet's size in a kDeviceFrameSize-byte frame).
   bool requireDeviceHeader = true;
 };
 
@@ -39,6 +40,9 @@ struct DevicePacketCaptureResult {
   std::string interfaceName;  // the adapter used
   std::string error;          // libpcap's or the routing's reason, for NoAdapter and OpenFailed
   int framesRead = 0;
+  // UDP datagrams shorter than a packet (their IPv4 and UDP headers say so, whatever the frame's
+  // length): dropped, never matched, so that only a whole packet becomes a write's template.
+  int shortDatagrams = 0;
 };
 
 // The adapter name that carries traffic to address: "lo" for 127.0.0.0/8, otherwise the adapter

@@ -94,10 +94,7 @@ tovik::DeviceReceiverCounts GetSet::stats() const {
 
 bool GetSet::decodeDatagram(uint8_t* buffer, size_t length, SettingData* record,
                             std::vector<int>* mac) {
-  if (length > tovik::kDevicePacketSize) return false;
-  // A short datagram is decoded as if the device had sent zeros after its end, never over the
-  // bytes of an earlier datagram.
-  std::memset(buffer + length, 0, tovik::kDevicePacketSize - length);
+  if (length != tovik::kDevicePacketSize) return false;
   return tovik::acceptDevicePacket(buffer, record, mac);
 }
 
@@ -149,8 +146,10 @@ void GetSet::run() {
     }
     if (status != tovik::net::RecvStatus::Ok) continue;  // time-out
     Counters::bump(counts.received);
-    if (length < sizeof buffer) Counters::bump(counts.shortDatagrams);
-    if (length == 0) continue;
+    if (length < sizeof buffer) {
+      Counters::bump(counts.shortDatagrams);
+      continue;
+    }
 
     const bool accepted = decodeDatagram(buffer, length, &record, &macValues);
     tovik::storeLastDevicePacket(buffer);

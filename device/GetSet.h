@@ -20,8 +20,9 @@ namespace tovik {
 
 using DevicePacketBytes = std::array<uint8_t, kDevicePacketSize>;
 
-// A copy of the last datagram received on the telemetry port (header or not; a short one is
-// zero-filled to full size), all zero before the first. Safe to call from any thread.
+// A copy of the last whole datagram (exactly one packet's size, header or not) received on the
+// telemetry port, all zero before the first. Shorter datagrams never replace it. Safe to call
+// from any thread.
 DevicePacketBytes lastDevicePacket();
 
 // Counts of the receiver over its lifetime, for the status bar and tests.
@@ -29,7 +30,7 @@ struct DeviceReceiverCounts {
   uint64_t received = 0;        // datagrams of at most one packet's size taken off the socket
   uint64_t accepted = 0;        // device information packets decoded and handed over
   uint64_t rejected = 0;        // datagrams whose first eight bytes are not the header
-  uint64_t shortDatagrams = 0;  // shorter than a packet (zero-filled, then tested like others)
+  uint64_t shortDatagrams = 0;  // shorter than a packet: dropped unseen
   uint64_t tooLong = 0;         // longer than a packet: dropped unseen
   uint64_t pendingCopies = 0;   // handed-over copies whose queued deliveries have not all run
   bool listening = false;       // a run holds a socket bound to the port
@@ -55,10 +56,13 @@ class GetSet : public QThread {
 
   tovik::DeviceReceiverCounts stats() const;
 
-  // One datagram of `length` bytes at the start of buffer (capacity kDevicePacketSize, length
-  // at most that): zero-fills the bytes past its end, then when the header matches decodes it
-  // into *record and *mac (Mac values appended) and writes deviceVerticalAngles. Returns
-  // whether the datagram was accepted. This is the receive loop's step without the socket.
+  // One datagram of `length` bytes at the start of buffer (capacity kDevicePacketSize): when it
+  // is exactly one packet long and its header matches, decodes it into *record and *mac (Mac
+  // values appended) and writes deviceVerticalAngles. Returns whether the datagram was
+  // accepted. A shorter one is never decoded: its missing fields would be read as zeros (or as
+  // an earlier packet's bytes), and a record or packet built that way would reach every window
+  // and become the template of the next configuration write. This is the receive loop's step
+  // without the socket.
   static bool decodeDatagram(uint8_t* buffer, size_t length, SettingData* record,
                              std::vector<int>* mac);
 

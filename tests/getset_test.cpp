@@ -4,6 +4,10 @@
 #include "device/GetSet.h"
 
 #include <gtest/gtest.h>
+#include <linux/if_packet.h>
+#include <net/if.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -11,9 +15,14 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <iostream>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "acquisition/device_packet_capture.h"
+#include "acquisition/pcap_writer.h"
 #include "acquisition/udp_socket.h"
 #include "device/device_text.h"
 #include "loopback_sim.h"
@@ -182,23 +191,27 @@ TEST_F(GetSetTest, ForeignHeaderAndOversizeGiveNoSignal) {
   EXPECT_EQ(c.accepted, 1u);
 }
 
-TEST_F(GetSetTest, ShortDatagramIsDecodedOverZeros) {
-  send(devicePacket(5));
-  const Bytes shortOne = devicePacket(6, 600);
-  send(shortOne);
+// Issue 9: a short datagram was decoded over zeros, and that record and packet reached every
+// window and became the template of the next configuration write. Dropped and counted now.
+TEST_F(GetSetTest, ShortDatagramIsDroppedAndCounted) {
+  const Bytes whole = devicePacket(5);
+  send(whole);
+  ASSERT_TRUE(processEventsUntil([this] { return order.size() >= 2; }));
+  send(devicePacket(6, 600));
+  ASSERT_TRUE(sleepUntil([this] { return getSet.stats().shortDatagrams == 1; }));
+  const DevicePacketBytes last = tovik::lastDevicePacket();
+  EXPECT_TRUE(std::equal(last.begin(), last.end(), whole.begin())) << "not a template either";
+
+  const Bytes barrier = devicePacket(7);  // in order after the short one
+  send(barrier);
   ASSERT_TRUE(processEventsUntil([this] { return order.size() >= 4; }));
   EXPECT_EQ(order, "SDSD");
-  Bytes padded = shortOne;
-  padded.resize(tovik::kDevicePacketSize, 0);
-  EXPECT_EQ(packets[1], padded);
-  EXPECT_EQ(records[1].motorSpeed, 306u);
-  const QString zeroId(20, QChar(0));
-  EXPECT_EQ(tovik::lidarIdText(records[1]), zeroId);
-  EXPECT_EQ(records[1].fpga2Version[0], 0);
-  EXPECT_EQ(macs[1][tovik::kMacAngleSpacing], 0);
-  const DevicePacketBytes last = tovik::lastDevicePacket();
-  EXPECT_TRUE(std::equal(last.begin(), last.end(), padded.begin()));
-  EXPECT_EQ(getSet.stats().shortDatagrams, 1u);
+  expectRecordOf(records[1], barrier);
+  EXPECT_EQ(packets[1], barrier);
+  const tovik::DeviceReceiverCounts c = getSet.stats();
+  EXPECT_EQ(c.received, 3u);
+  EXPECT_EQ(c.accepted, 2u);
+  EXPECT_EQ(c.rejected, 0u);
 }
 
 TEST_F(GetSetTest, StopWithNothingArrivingThenRestart) {
@@ -245,16 +258,61 @@ TEST_F(GetSetTest, SlowConsumerSeesEveryPacketAsSent) {
   EXPECT_TRUE(processEventsUntil([this] { return getSet.stats().pendingCopies == 0; }));
 }
 
-TEST(GetSetDecode, DatagramIsZeroFilledAndTested) {
+// Issue 9: the advanced settings' capture took any frame of a device frame's length, so a
+// shorter device datagram in a frame padded to that length became the template of the next
+// write, zeros and all. Injects such frames on lo and captures there: needs root.
+TEST(DevicePacketCapture, AShortDatagramInAFullSizeFrameIsDroppedAndCounted) {
+  if (geteuid() != 0) GTEST_SKIP() << "capturing and injecting on lo needs root";
+  tovik::net::UdpSocket receiver, sender;
+  ASSERT_TRUE(receiver.open() && receiver.bind("127.0.0.1", 0));
+  ASSERT_TRUE(sender.open() && sender.bind("127.0.0.2", 0));
+  const uint16_t port = receiver.localEndpoint().port;
+  const Bytes whole = devicePacket(9);
+
+  // The device header and 1000 bytes in IPv4 and UDP headers that say so, then zeros up to the
+  // 1248 bytes of a whole device frame (an Ethernet trailer).
+  std::ostringstream unused;
+  tovik::capture::CaptureWriter framer(unused);
+  Bytes frame(tovik::kDeviceFrameSize, 0);
+  ASSERT_EQ(framer.buildUdpFrame(0x7F000002, sender.localEndpoint().port, 0x7F000001, port,
+                                 whole.data(), 1000, frame.data(), frame.size()),
+            42u + 1000u);
+  const int raw = ::socket(AF_PACKET, SOCK_RAW, 0);
+  ASSERT_GE(raw, 0);
+  sockaddr_ll lo{};
+  lo.sll_family = AF_PACKET;
+  lo.sll_ifindex = int(if_nametoindex("lo"));
+  lo.sll_halen = 6;
+  std::thread feed([&] {
+    for (int i = 0; i < 20; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      ::sendto(raw, frame.data(), frame.size(), 0, reinterpret_cast<sockaddr*>(&lo), sizeof lo);
+      sender.sendTo(whole.data(), whole.size(), "127.0.0.1", port);
+    }
+  });
+  tovik::DevicePacketCaptureOptions o;
+  o.routeAddress = "127.0.0.2";
+  o.port = port;
+  const tovik::DevicePacketCaptureResult r = tovik::captureDevicePacket(o);
+  feed.join();
+  ::close(raw);
+  ASSERT_EQ(r.outcome, tovik::CaptureOutcome::Matched) << r.error;
+  EXPECT_TRUE(std::equal(r.packet.payload.begin(), r.packet.payload.end(), whole.begin()));
+  // Every frame before the match was a short one, and each was counted.
+  EXPECT_EQ(r.shortDatagrams, r.framesRead - 1);
+  std::cout << r.shortDatagrams << " short datagrams before the whole packet\n";
+}
+
+TEST(GetSetDecode, OnlyAWholeDatagramWithTheHeaderIsDecoded) {
   const struct {
     size_t length;
     bool headerIntact;
     bool accepted;
   } cases[] = {
       {tovik::kDevicePacketSize, true, true},
-      {600, true, true},
-      {8, true, true},
-      {7, true, false},  // header cut short
+      {tovik::kDevicePacketSize - 1, true, false},
+      {600, true, false},
+      {8, true, false},
       {tovik::kDevicePacketSize, false, false},
       {tovik::kDevicePacketSize + 1, true, false},
   };
@@ -267,12 +325,8 @@ TEST(GetSetDecode, DatagramIsZeroFilledAndTested) {
     const bool accepted = GetSet::decodeDatagram(buffer.data(), c.length, &record, &mac);
     EXPECT_EQ(accepted, c.accepted);
     EXPECT_EQ(mac.size(), accepted ? size_t(tovik::kMacVectorSize) : 0u);
-    if (c.length < buffer.size()) {
-      EXPECT_TRUE(
-          std::all_of(buffer.begin() + c.length, buffer.end(), [](uint8_t b) { return b == 0; }));
-    }
     if (accepted) {
-      EXPECT_EQ(record.motorSpeed, c.length > 9 ? 308u : 0u);
+      EXPECT_EQ(record.motorSpeed, 308u);
     }
   }
 }
