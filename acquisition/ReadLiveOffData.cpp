@@ -5,6 +5,7 @@
 #include <cstring>
 #include <memory>
 
+#include "acquisition/capture_file.h"
 #include "acquisition/point_packet.h"
 #include "acquisition/revolution_assembler.h"
 
@@ -100,6 +101,10 @@ void ReadLiveOffData::ReceiveMode(int ReturnModel) {
 
 void ReadLiveOffData::setSleepFunction(SleepFunction sleep) { sleep_ = std::move(sleep); }
 
+void ReadLiveOffData::setSourceCheck(SourceCheck unchanged) {
+  sourceUnchanged_ = std::move(unchanged);
+}
+
 void ReadLiveOffData::requestStop() {
   stopRequested_.store(true);
   { std::lock_guard<std::mutex> lock(restMutex_); }
@@ -131,7 +136,14 @@ void ReadLiveOffData::run() {
   const int64_t count = packetCount_;
   bool finished = false;  // the end has been reported in this run
   bool endOfRun = false;
+  bool fileChanged = false;
   const auto direction = [] { return playDirection.load() < 0 ? -1 : 1; };
+  // Every frame is checked against the file before it leaves: what it holds was read before
+  // the check, so a frame that passes came from the file as it was loaded.
+  const auto sourceUnchanged = [&] {
+    if (!fileChanged && sourceUnchanged_ && !sourceUnchanged_()) fileChanged = true;
+    return !fileChanged;
+  };
   // The checks after every block (once per packet for packets that are not decoded): the end of
   // the table going forward, the first packet going backward.
   const auto endOfBlockChecks = [&](int64_t i) {
@@ -141,6 +153,7 @@ void ReadLiveOffData::run() {
       endOfRun = true;
     }
     if (i == 0 && direction() < 0) {
+      if (!sourceUnchanged()) return;
       LidarData partial = assembler ? assembler->partialFrame() : LidarData();
       partial.trimToAzimuths();
       emit SendData(partial);
@@ -157,12 +170,17 @@ void ReadLiveOffData::run() {
   std::array<uint8_t, tovik::kPacketSize> image;
   for (int64_t i = 0; i >= 0 && i < count;) {
     if (!playGate.enter(stopRequested_)) break;
-    std::memcpy(image.data(), packetList_[i], image.size());
+    if (!tovik::capture::copyFromMapping(image.data(), packetList_[i], image.size())) {
+      fileChanged = true;
+      playGate.leave();
+      break;
+    }
     const bool decoded = assembler && assembler->beginPacket(image.data());
-    for (int k = 0; k < tovik::kBlocksPerPacket && !stopRequested_.load(); ++k) {
+    for (int k = 0; k < tovik::kBlocksPerPacket && !stopRequested_.load() && !fileChanged; ++k) {
       if (decoded) {
         assembler->setEchoCode(echoCode());
         if (assembler->addBlock(k, direction())) {
+          if (!sourceUnchanged()) break;
           emit SendData(assembler->takeFrame());
           restFor(tovik::framePauseMs(playSpeed.load()));
           int one = 1;
@@ -175,7 +193,8 @@ void ReadLiveOffData::run() {
     }
     playGate.leave();
     // Frames in progress are discarded at the end of a run.
-    if (endOfRun || stopRequested_.load()) break;
+    if (endOfRun || fileChanged || stopRequested_.load()) break;
     i += direction();
   }
+  if (fileChanged) emit SendFileChanged();
 }

@@ -77,8 +77,15 @@ class ReadLiveOffData : public QThread {
   QString sensorType;
 
   // count pointers to kPacketSize-byte packet images, owned by the caller, which keeps them
-  // valid and unchanged while the engine runs. Call only while the engine is not running.
+  // valid while the engine runs. They may point into a capture file's mapping: each packet is
+  // copied out so that a file shortened under it ends the run with SendFileChanged() instead of
+  // a SIGBUS. Call only while the engine is not running.
   void setPackets(const uint8_t* const* list, uint32_t count);
+  // Asked before every frame is emitted whether the packets' file is still the one that was
+  // loaded (CaptureFile::changedOnDisk() negated); false ends the run with SendFileChanged(),
+  // without that frame. None by default. Set only while the engine is not running.
+  using SourceCheck = std::function<bool()>;
+  void setSourceCheck(SourceCheck unchanged);
   uint32_t packetCount() const { return packetCount_; }
   int echoCode() const { return echoCode_.load(std::memory_order_relaxed); }
 
@@ -97,6 +104,9 @@ class ReadLiveOffData : public QThread {
   // true when playback reached the last packet going forward or the first going backward;
   // emitted at most once per run.
   void SendBool(bool Finsh);
+  // The capture file changed on disk while it played (shortened, rewritten): the run has ended
+  // at once, without SendBool, and the rest of the table cannot be trusted.
+  void SendFileChanged();
 
  public slots:
   // Echo code of dual-return playback (0 both echoes, 1 strongest, 2 second).
@@ -113,6 +123,7 @@ class ReadLiveOffData : public QThread {
   std::atomic<int> echoCode_{0};
   std::atomic<bool> stopRequested_{false};
   SleepFunction sleep_;
+  SourceCheck sourceUnchanged_;
   std::mutex restMutex_;
   std::condition_variable restWake_;
 };

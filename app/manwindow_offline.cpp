@@ -120,7 +120,24 @@ bool manwindow::openCapture(const QString& path) {
   packetList_ = capture_->index().pointPackets.data();
   packetCount_ = uint32_t(capture_->pointCount());
   readLiveOffData_->setPackets(packetList_, packetCount_);
+  readLiveOffData_->setSourceCheck([file = capture_.get()] { return !file->changedOnDisk(); });
   next.reset();
+  // Another program shortened or rewrote the file under playback: stop, say so, and offer only
+  // Open until a file is loaded again.
+  disconnect(readLiveOffData_.get(), &ReadLiveOffData::SendFileChanged, this, nullptr);
+  connect(readLiveOffData_.get(), &ReadLiveOffData::SendFileChanged, this, [this, path] {
+    readLiveOffData_->requestStop();
+    FinshorStart(true);
+    for (QWidget* w : std::initializer_list<QWidget*>{
+             ui_->toolButton_Play, ui_->toolButton_GoToEnd, ui_->toolButton_GoToStart,
+             ui_->toolButton_SeekBackward, ui_->toolButton_SeekForward, ui_->Spbox_Frame,
+             ui_->Slider_Frame})
+      w->setEnabled(false);
+    QMessageBox::warning(this, QStringLiteral("Warning"),
+                         tr("The file %1 changed on disk while it played.\nPlayback has stopped; "
+                            "open the file again to play it.")
+                             .arg(path));
+  });
 
   setIcon(ui_->toolButton_Play, kPlayIcon);
   paused_ = true;

@@ -4,10 +4,17 @@
 //
 // The engine's signals reach the recorder by direct connection (on the engine's thread); the
 // frame pause is replaced by a recorder, except where a test needs the engine to be slow.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <atomic>
 #include <chrono>
+#include <ctime>
+#include <fstream>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -15,6 +22,8 @@
 #include <vector>
 
 #include "acquisition/ReadLiveOffData.h"
+#include "acquisition/capture_file.h"
+#include "acquisition/pcap_writer.h"
 #include "acquisition/revolution_assembler.h"
 #include "loopback_sim.h"
 #include "packet_builder.h"
@@ -425,6 +434,56 @@ TEST_F(PlaybackEngine, StopInterruptsTheFramePauseAndAStepWait) {
   EXPECT_LT(t.elapsed(), 1000);
   EXPECT_EQ(recorder_.count("E"), 0);
 }
+
+// --- A capture file changed under playback -------------------------------------------------
+
+// Issue 9: playback reads the packets out of the capture's mapping; a file shortened under it
+// raised SIGBUS and the viewer died, and a file rewritten in place played the new bytes. Either
+// change ends the run with SendFileChanged, before the first frame, and the process lives on.
+class ChangedCapture : public PlaybackEngine, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(ChangedCapture, EndsTheRunWithFileChanged) {
+  const std::string change = GetParam();
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const std::string file = dir.filePath(QStringLiteral("played.pcap")).toStdString();
+  {
+    std::ofstream out(file, std::ios::binary);
+    tovik::capture::CaptureWriter writer(out);
+    for (const PacketImage& p : singlePackets(400))
+      writer.writeUdp(0, 0x7F000002, 2368, 0x7F000001, 2368, p.data(), p.size());
+    ASSERT_TRUE(writer.ok());
+  }
+  // An hour old, so that a rewrite within the same clock tick still moves the time.
+  const timespec old[2] = {{time(nullptr) - 3600, 0}, {time(nullptr) - 3600, 0}};
+  ASSERT_EQ(utimensat(AT_FDCWD, file.c_str(), old, 0), 0);
+  tovik::capture::CaptureFile capture;
+  ASSERT_TRUE(capture.open(file)) << capture.errorString();
+  ASSERT_EQ(capture.pointCount(), 400u);
+  engine_.sensorType = QString::fromLatin1(tovik::kSensorSingleOffline);
+  engine_.setPackets(capture.index().pointPackets.data(), uint32_t(capture.pointCount()));
+  engine_.setSourceCheck([&capture] { return !capture.changedOnDisk(); });
+  std::atomic<int> changed{0};
+  QObject::connect(&engine_, &ReadLiveOffData::SendFileChanged, [&changed] { ++changed; });
+  recorder_.recordPauses(engine_);
+
+  engine_.playGate.close();
+  engine_.start();
+  if (change == "shortened") {
+    // Two pages stay: packet 7 on lies past the end of the file, and reading it faults.
+    ASSERT_EQ(truncate(file.c_str(), 8192), 0);
+  } else {
+    std::fstream f(file, std::ios::binary | std::ios::in | std::ios::out);
+    f.seekp(20000);
+    f.write("rewritten", 9);
+  }
+  engine_.playGate.open();
+  ASSERT_TRUE(engine_.wait(10000));
+  EXPECT_EQ(changed.load(), 1);
+  EXPECT_TRUE(recorder_.events().empty()) << "no frame and no end report";
+}
+
+INSTANTIATE_TEST_SUITE_P(Changes, ChangedCapture, ::testing::Values("shortened", "rewritten"));
 
 // --- The gate on its own ---------------------------------------------------------------------
 
