@@ -2,6 +2,9 @@
 
 #include <arpa/inet.h>
 #include <pcap/pcap.h>
+#include <stdio_ext.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <bitset>
 #include <cerrno>
@@ -22,9 +25,29 @@ struct PcapRecorder::Session {
   pcap_t* handle = nullptr;
   pcap_dumper_t* dumper = nullptr;
   std::atomic<uint64_t>* captured = nullptr;
+  // Bytes of the file known to be on disk: the header and every record flushed so far.
+  int64_t flushedBytes = 0;
   bool writeFailed = false;
   int writeErrno = 0;
 };
+
+namespace {
+
+// Size of a record's header in a classic pcap file (32-bit seconds and microseconds, captured
+// and original length).
+constexpr int64_t kRecordHeaderBytes = 16;
+
+// After a failed write: drops what the library still buffers and cuts the file back to its last
+// whole record, so that closing it writes nothing more and a reader finds no torn record.
+void cutBackToWholeRecords(PcapRecorder::Session& s) {
+  FILE* file = pcap_dump_file(s.dumper);
+  __fpurge(file);
+  struct stat info;
+  if (fstat(fileno(file), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > s.flushedBytes)
+    (void)ftruncate(fileno(file), s.flushedBytes);
+}
+
+}  // namespace
 
 bool listCaptureInterfaces(std::vector<CaptureInterface>* out, std::string* error) {
   out->clear();
@@ -176,12 +199,26 @@ bool PcapRecorder::start(const RecordSettings& settings) {
                      "filter \"" + filter + "\": " + std::string(pcap_geterr(handle)));
   }
 
+  struct stat before;
+  const bool existed = ::stat(settings.filePath.c_str(), &before) == 0;
   pcap_dumper_t* dumper = pcap_dump_open(handle, settings.filePath.c_str());
   if (dumper == nullptr) return closeWith(RecordError::File, pcap_geterr(handle));
-  // The header is on disk before the first frame: an empty recording is still a valid file.
-  pcap_dump_flush(dumper);
+  // The header is on disk before the first frame: an empty recording is still a valid file. A
+  // full disk shows here first.
+  errno = 0;
+  if (pcap_dump_flush(dumper) != 0) {
+    const int error = errno != 0 ? errno : EIO;
+    __fpurge(pcap_dump_file(dumper));
+    pcap_dump_close(dumper);
+    // Leave nothing behind that this call created; a device such as /dev/full stays.
+    struct stat after;
+    if (!existed && ::stat(settings.filePath.c_str(), &after) == 0 && S_ISREG(after.st_mode))
+      ::unlink(settings.filePath.c_str());
+    return closeWith(RecordError::File, settings.filePath + ": " + std::strerror(error));
+  }
 
   session_ = std::make_unique<Session>();
+  session_->flushedBytes = pcap_dump_ftell64(dumper);
   session_->handle = handle;
   session_->dumper = dumper;
   session_->captured = &captured_;
@@ -215,10 +252,12 @@ void writeFrame(u_char* user, const pcap_pkthdr* header, const u_char* bytes) {
   errno = 0;
   if (pcap_dump_flush(session->dumper) != 0) {
     session->writeFailed = true;
-    session->writeErrno = errno;
+    session->writeErrno = errno != 0 ? errno : EIO;
+    cutBackToWholeRecords(*session);
     pcap_breakloop(session->handle);
     return;
   }
+  session->flushedBytes += kRecordHeaderBytes + int64_t(header->caplen);
   session->captured->fetch_add(1, std::memory_order_relaxed);
 }
 
@@ -239,6 +278,13 @@ void PcapRecorder::run() {
     readStats();
   }
   readStats();
+  // Every frame was flushed as it came; a flush that still fails here is a failed recording.
+  errno = 0;
+  if (!s.writeFailed && pcap_dump_flush(s.dumper) != 0) {
+    setError(RecordError::File,
+             settings_.filePath + ": " + std::strerror(errno != 0 ? errno : EIO));
+    cutBackToWholeRecords(s);
+  }
   pcap_dump_close(s.dumper);
   s.dumper = nullptr;
   {

@@ -1,12 +1,14 @@
 // Recording of the data port's traffic from a network interface into a libpcap capture file.
 //
-// start() opens the interface, installs the filter and creates the file on the caller's thread,
-// so every failure reaches the caller with the library's own text; only then does the capture
-// thread start. Each frame is written and flushed as soon as the kernel hands it over (at most
-// one 100 ms read time-out after it arrived): a recording that ends abruptly keeps every frame
-// captured so far. stop() wakes a waiting read through pcap_breakloop (libpcap 1.10 wakes a
-// blocked read on Linux, even with nothing arriving), closes the file and releases the
-// interface.
+// start() opens the interface, installs the filter and creates the file (its header flushed to
+// disk) on the caller's thread, so every failure, a full disk among them, reaches the caller with
+// the library's or the system's own text; only then does the capture thread start. Each frame is
+// written and flushed as soon as the kernel hands it over (at most one 100 ms read time-out
+// after it arrived): a recording that ends abruptly keeps every frame captured so far. A write
+// that fails (the disk filled up) ends the recording at once: the file is cut back to its last
+// whole record, isRecording() turns false and error() is File. stop() wakes a waiting read through
+// pcap_breakloop (libpcap 1.10 wakes a blocked read on Linux, even with nothing arriving), closes
+// the file and releases the interface.
 #pragma once
 
 #include <atomic>
@@ -83,10 +85,11 @@ class PcapRecorder {
   void stop();
 
   // True from a successful start() until stop(), or until the capture thread ended on its own
-  // after a read error (see errorText()).
+  // after a read or write error (see errorText()).
   bool isRecording() const { return running_.load(std::memory_order_acquire); }
   RecordError error() const;
-  // The reason of the last failed start(), or of a read error that ended the capture thread.
+  // The reason of the last failed start(), or of the read or write error that ended the last
+  // recording (None and empty for a recording that ended well).
   std::string errorText() const;
 
   // Frames written to the file by the current or last recording. Safe from any thread.

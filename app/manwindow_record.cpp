@@ -1,5 +1,8 @@
 // The main window's Record button: the controller does the work, the window keeps its
 // recording flag in step with it.
+#include <QFile>
+
+#include "acquisition/capture_file.h"
 #include "app/manwindow.h"
 #include "app/record_controller.h"
 #include "ui_manwindow.h"
@@ -8,6 +11,10 @@ void manwindow::createRecordController() {
   recordController_ = std::make_unique<tovik::RecordController>(
       ui_->toolButton_SavePcapData, ui_->comboBox_captureInterface, ui_->lineEdit_portNumber,
       ui_->statusBar, this);
+  // Recording onto the capture that plays would pull the file from under the playback.
+  recordController_->setBusyFileCheck([this](const QString& path) {
+    return capture_ && capture_->isSameFile(QFile::encodeName(path).toStdString());
+  });
   // Also follows a recording that ended on its own (a read error).
   connect(recordController_.get(), &tovik::RecordController::recordingChanged, this,
           [this](bool on) { recording_ = on; });

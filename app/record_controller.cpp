@@ -8,6 +8,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QStatusBar>
@@ -20,7 +21,7 @@ namespace tovik {
 namespace {
 
 constexpr int kPollIntervalMs = 1000;
-constexpr int kNoticeMs = 10000;
+constexpr int kNoticeMs = 5000;
 
 std::string readRouteTable() {
   QFile f(QStringLiteral("/proc/net/route"));
@@ -54,8 +55,12 @@ RecordController::RecordController(QAbstractButton* recordButton, QComboBox* int
       dialogParent_(dialogParent),
       fileNameProvider_(askForFileName),
       addressProvider_(lastReportedLidarAddress),
-      routeTableReader_(readRouteTable) {
+      routeTableReader_(readRouteTable),
+      countLabel_(new QLabel(statusBar)) {
   button_->setCheckable(true);
+  countLabel_->setObjectName(QStringLiteral("recordingCountLabel"));
+  countLabel_->hide();
+  statusBar_->addPermanentWidget(countLabel_);
   combo_->installEventFilter(this);
   connect(combo_, QOverload<int>::of(&QComboBox::activated), this,
           [this] { operatorChose_ = true; });
@@ -70,7 +75,7 @@ RecordController::~RecordController() {
 }
 
 QString RecordController::defaultFileName(const QDateTime& localTime) {
-  return localTime.toString(QStringLiteral("yyyy-MM-dd-hh-mm")) + QStringLiteral(".pcap");
+  return localTime.toString(QStringLiteral("yyyy-MM-dd-hh-mm-ss")) + QStringLiteral(".pcap");
 }
 
 QString RecordController::interfaceLabel(const capture::CaptureInterface& i) const {
@@ -119,8 +124,10 @@ bool RecordController::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void RecordController::onRecordClicked() {
-  if (recorder_.isRecording()) {
-    stopRecording();
+  // A recording whose thread ended on its own (a full disk) is still this press's to stop and
+  // report, even before the poll has noticed.
+  if (active_) {
+    finishRecording();
   } else {
     startRecording();
   }
@@ -148,6 +155,12 @@ void RecordController::startRecording() {
     emit recordingChanged(false);
     return;
   }
+  if (busyFileCheck_ && busyFileCheck_(name)) {
+    refuse(tr("%1 is the capture open in the Offline tab; recording would overwrite it while it "
+              "plays. Choose another file.")
+               .arg(QDir::toNativeSeparators(name)));
+    return;
+  }
   if (combo_->currentIndex() < 0) {
     refuse(tr("No capture interface is available."));
     return;
@@ -166,8 +179,12 @@ void RecordController::startRecording() {
     return;
   }
   filePath_ = QFileInfo(name).absoluteFilePath();
+  active_ = true;
   button_->setChecked(true);
   combo_->setEnabled(false);
+  countLabel_->setText(tr("Recording: 0 packets"));
+  countLabel_->setToolTip(QDir::toNativeSeparators(filePath_));
+  countLabel_->show();
   pollTimer_.start();
   statusBar_->showMessage(
       tr("Recording port %1 on %2 to %3")
@@ -177,14 +194,29 @@ void RecordController::startRecording() {
   emit recordingChanged(true);
 }
 
-void RecordController::stopRecording() {
+void RecordController::finishRecording() {
   recorder_.stop();
   pollTimer_.stop();
+  active_ = false;
   button_->setChecked(false);
   combo_->setEnabled(true);
-  QString text = tr("Recorded %1 packets to %2")
-                     .arg(recorder_.capturedPackets())
-                     .arg(QDir::toNativeSeparators(filePath_));
+  countLabel_->hide();
+  const QString file = QDir::toNativeSeparators(filePath_);
+  const uint64_t packets = recorder_.capturedPackets();
+  if (recorder_.error() != capture::RecordError::None) {
+    // Writing or reading failed on the way: never reported as a recording that went well.
+    const QString reason = QString::fromStdString(recorder_.errorText());
+    statusBar_->showMessage(
+        tr("Recording to %1 failed after %2 packets: %3").arg(file).arg(packets).arg(reason),
+        kNoticeMs);
+    emit recordingChanged(false);
+    QMessageBox::warning(dialogParent_, QStringLiteral("Warning"),
+                         tr("Recording failed after %1 packets; the file %2 holds those.\n%3")
+                             .arg(packets)
+                             .arg(file, reason));
+    return;
+  }
+  QString text = tr("Recorded %1 packets to %2").arg(packets).arg(file);
   if (recorder_.droppedPackets() > 0)
     text += tr("; the system dropped %1").arg(recorder_.droppedPackets());
   statusBar_->showMessage(text, kNoticeMs);
@@ -193,22 +225,11 @@ void RecordController::stopRecording() {
 
 void RecordController::onPoll() {
   if (recorder_.isRecording()) {
-    statusBar_->showMessage(tr("Recording to %1: %2 packets")
-                                .arg(QDir::toNativeSeparators(filePath_))
-                                .arg(recorder_.capturedPackets()),
-                            2 * kPollIntervalMs);
+    countLabel_->setText(tr("Recording: %1 packets").arg(recorder_.capturedPackets()));
     return;
   }
   // The capture thread ended on its own (the interface went away, the disk filled up).
-  recorder_.stop();
-  pollTimer_.stop();
-  button_->setChecked(false);
-  combo_->setEnabled(true);
-  emit recordingChanged(false);
-  QMessageBox::warning(dialogParent_, QStringLiteral("Warning"),
-                       tr("Recording stopped after %1 packets.\n%2")
-                           .arg(recorder_.capturedPackets())
-                           .arg(QString::fromStdString(recorder_.errorText())));
+  finishRecording();
 }
 
 }  // namespace tovik

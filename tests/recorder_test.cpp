@@ -4,12 +4,18 @@
 //
 // Capturing needs root or CAP_NET_RAW; without it the capture tests skip and say so.
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <fstream>
@@ -23,6 +29,7 @@
 
 #include "acquisition/capture_file.h"
 #include "acquisition/pcap_recorder.h"
+#include "acquisition/pcap_writer.h"
 #include "acquisition/point_packet.h"
 #include "acquisition/revolution_assembler.h"
 #include "acquisition/udp_socket.h"
@@ -32,6 +39,8 @@
 #ifdef TOVIK_TEST_RECORD_CONTROLLER
 #include <QApplication>
 #include <QComboBox>
+#include <QFileInfo>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QMouseEvent>
@@ -80,6 +89,42 @@ bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit)
   }
   return true;
 }
+
+// Set by main() when this process has a mount namespace of its own (as root): a test may then
+// mount a small file system that nobody else sees and that goes away with the process.
+bool privateMounts = false;
+
+// A directory on a 64 KB tmpfs: a disk that fills up after about fifty recorded packets.
+class SmallDisk {
+ public:
+  explicit SmallDisk(const std::string& dir) : dir_(dir) {
+    mounted_ = privateMounts && ::mkdir(dir.c_str(), 0700) == 0 &&
+               ::mount("tmpfs", dir.c_str(), "tmpfs", 0, "size=64k") == 0;
+  }
+  ~SmallDisk() {
+    if (mounted_) ::umount2(dir_.c_str(), MNT_DETACH);
+  }
+  bool mounted() const { return mounted_; }
+  std::string file(const char* name) const { return dir_ + "/" + name; }
+
+ private:
+  std::string dir_;
+  bool mounted_ = false;
+};
+constexpr const char* kNoSmallDisk = "a small tmpfs needs root and a mount namespace of our own";
+
+// Sends n point packets to 127.0.0.1:port.
+void sendPackets(uint16_t port, int n) {
+  tovik::net::UdpSocket sender;
+  ASSERT_TRUE(sender.open());
+  std::vector<uint8_t> packet(tovik::kPacketSize, 0);
+  packet[0] = 0xFF;
+  packet[1] = 0xEE;
+  for (int i = 0; i < n; ++i)
+    ASSERT_TRUE(sender.sendTo(packet.data(), packet.size(), "127.0.0.1", port));
+}
+
+const std::string kDiskFull = std::strerror(ENOSPC);
 
 // Receives every datagram on 127.0.0.1:port on a thread of its own: what the simulator sent, as
 // a socket sees it.
@@ -333,6 +378,39 @@ TEST_F(Recording, StopWhileBusyClosesAWholeFile) {
   EXPECT_LT(median, 600.0);
 }
 
+// Issue 9: the header write and the flushes went unchecked: a recording onto a full disk
+// started as if all was well, and one whose disk filled up wrote torn records.
+TEST_F(Recording, AFullDiskIsReportedAtTheStartAndInTheMiddle) {
+  const uint16_t port = freePort();
+  PayloadSink sink(port);
+  PcapRecorder recorder;
+  START_OR_SKIP(recorder, loopbackSettings(path("probe.pcap"), port));
+  recorder.stop();
+
+  EXPECT_FALSE(recorder.start(loopbackSettings("/dev/full", port)));
+  EXPECT_EQ(recorder.error(), RecordError::File);
+  EXPECT_NE(recorder.errorText().find(kDiskFull), std::string::npos) << recorder.errorText();
+  EXPECT_FALSE(recorder.isRecording());
+
+  SmallDisk disk(path("small"));
+  if (!disk.mounted()) GTEST_SKIP() << kNoSmallDisk;
+  const std::string file = disk.file("full.pcap");
+  ASSERT_TRUE(recorder.start(loopbackSettings(file, port))) << recorder.errorText();
+  sendPackets(port, 200);  // 1264 bytes a record: 64 KB hold about fifty
+  ASSERT_TRUE(waitFor([&] { return !recorder.isRecording(); }, 5s)) << "a full disk ends it";
+  EXPECT_EQ(recorder.error(), RecordError::File);
+  EXPECT_NE(recorder.errorText().find(kDiskFull), std::string::npos) << recorder.errorText();
+  const uint64_t captured = recorder.capturedPackets();
+  EXPECT_GT(captured, 10u);
+  EXPECT_LT(captured, 60u);
+  recorder.stop();
+  // The file holds the counted packets whole, and no torn record after them.
+  tovik::capture::CaptureFile capture;
+  ASSERT_TRUE(capture.open(file)) << capture.errorString();
+  EXPECT_FALSE(capture.index().truncated);
+  EXPECT_EQ(capture.pointCount(), captured);
+}
+
 TEST_F(Recording, EveryPacketIsOnDiskBeforeTheRecordingStops) {
   const uint16_t port = freePort();
   PayloadSink sink(port);  // a listener, so the sends meet no ICMP errors
@@ -562,11 +640,13 @@ class RecordControllerTest : public ::testing::Test {
   int dialogs_ = 0;
 };
 
-TEST_F(RecordControllerTest, DefaultNameIsTheLocalMinute) {
+// Issue 9: with minutes only, a second recording within the minute was offered the first one's
+// name (and a capture playing from it was overwritten).
+TEST_F(RecordControllerTest, DefaultNameIsTheLocalSecond) {
   EXPECT_EQ(tovik::RecordController::defaultFileName(QDateTime(QDate(2024, 3, 7), QTime(9, 5, 59))),
-            QStringLiteral("2024-03-07-09-05.pcap"));
+            QStringLiteral("2024-03-07-09-05-59.pcap"));
   EXPECT_EQ(tovik::RecordController::defaultFileName(QDateTime(QDate(2031, 12, 31), QTime(23, 59))),
-            QStringLiteral("2031-12-31-23-59.pcap"));
+            QStringLiteral("2031-12-31-23-59-00.pcap"));
 }
 
 TEST_F(RecordControllerTest, CancelledDialogLeavesTheButtonUncheckedAndStartsNothing) {
@@ -574,9 +654,10 @@ TEST_F(RecordControllerTest, CancelledDialogLeavesTheButtonUncheckedAndStartsNot
   button_->click();
   EXPECT_EQ(dialogs_, 1);
   ASSERT_EQ(offeredNames_.size(), 1);
-  EXPECT_TRUE(QRegularExpression(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d-\\d\\d-\\d\\d\\.pcap$"))
-                  .match(offeredNames_[0])
-                  .hasMatch())
+  EXPECT_TRUE(
+      QRegularExpression(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d-\\d\\d-\\d\\d-\\d\\d\\.pcap$"))
+          .match(offeredNames_[0])
+          .hasMatch())
       << offeredNames_[0].toStdString();
   EXPECT_FALSE(button_->isChecked());
   EXPECT_FALSE(controller_->isRecording());
@@ -648,6 +729,16 @@ TEST_F(RecordControllerTest, RecordThenStopReportsFileAndCount) {
     ASSERT_TRUE(sender.sendTo(packet.data(), packet.size(), "127.0.0.1", port));
   ASSERT_TRUE(waitFor([&] { return controller_->recorder().capturedPackets() == 7; }, 3s));
 
+  // The running count goes to a label of its own: an export's progress stays in the status bar.
+  const QString exportProgress = QStringLiteral("Saving CSV: 1 of 3 revolutions to x.csv");
+  status_->showMessage(exportProgress);
+  QElapsedTimer polls;
+  polls.start();
+  while (polls.elapsed() < 1500) QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+  EXPECT_EQ(status_->currentMessage(), exportProgress);
+  EXPECT_EQ(controller_->countLabel()->text(), QStringLiteral("Recording: 7 packets"));
+  EXPECT_TRUE(controller_->countLabel()->isVisibleTo(status_));
+
   const auto t0 = std::chrono::steady_clock::now();
   button_->click();
   EXPECT_LT(std::chrono::steady_clock::now() - t0, 2s);
@@ -659,10 +750,86 @@ TEST_F(RecordControllerTest, RecordThenStopReportsFileAndCount) {
   EXPECT_TRUE(message.contains(chosenName_)) << message.toStdString();
   EXPECT_EQ(changes, (std::vector<bool>{true, false}));
   EXPECT_TRUE(boxTexts_.isEmpty());
+  EXPECT_FALSE(controller_->countLabel()->isVisibleTo(status_));
 
   tovik::capture::CaptureFile capture;
   ASSERT_TRUE(capture.open(chosenName_.toStdString())) << capture.errorString();
   EXPECT_EQ(capture.pointCount(), 7u);
+}
+
+// Issue 9: a recording onto a full disk started, and its stop said "Recorded 0 packets"; one
+// whose disk filled up mid-way, stopped before the poll had noticed, was taken for no recording
+// at all (the press opened the save dialog again).
+TEST_F(RecordControllerTest, AFailedWriteIsReportedAndNeverAsRecorded) {
+  ASSERT_TRUE(selectLoopback());
+  const uint16_t port = freePort();
+  PayloadSink sink(port);
+  port_->setText(QString::number(port));
+  chosenName_ = QStringLiteral("/dev/full");
+  answerNextBox();
+  button_->click();
+  if (controller_->recorder().error() == RecordError::NoPermission) GTEST_SKIP() << kNoPermission;
+  ASSERT_EQ(boxTexts_.size(), 1);
+  EXPECT_TRUE(boxTexts_[0].contains(QString::fromStdString(kDiskFull)))
+      << boxTexts_[0].toStdString();
+  EXPECT_FALSE(button_->isChecked());
+  EXPECT_FALSE(controller_->isRecording());
+
+  SmallDisk disk(dir_.filePath(QStringLiteral("small")).toStdString());
+  if (!disk.mounted()) GTEST_SKIP() << kNoSmallDisk;
+  chosenName_ = QString::fromStdString(disk.file("full.pcap"));
+  button_->click();
+  ASSERT_TRUE(controller_->isRecording());
+  sendPackets(port, 200);
+  ASSERT_TRUE(waitFor([&] { return !controller_->recorder().isRecording(); }, 5s));
+  answerNextBox();
+  button_->click();  // the operator stops it
+  EXPECT_EQ(dialogs_, 2) << "the press stopped the recording; it did not start another";
+  ASSERT_EQ(boxTexts_.size(), 2);
+  EXPECT_TRUE(boxTexts_[1].contains(QStringLiteral("failed"))) << boxTexts_[1].toStdString();
+  EXPECT_TRUE(boxTexts_[1].contains(QString::fromStdString(kDiskFull)));
+  EXPECT_FALSE(status_->currentMessage().contains(QStringLiteral("Recorded")))
+      << status_->currentMessage().toStdString();
+  EXPECT_FALSE(button_->isChecked());
+  EXPECT_FALSE(controller_->isRecording());
+}
+
+// Issue 9: recording onto the capture that plays pulled the file from under the playback. The
+// file itself is compared, so another path to it (here a symbolic link) is refused too.
+TEST_F(RecordControllerTest, RecordingOntoTheOpenCaptureIsRefused) {
+  const QString played = dir_.filePath(QStringLiteral("played.pcap"));
+  {
+    std::ofstream out(played.toStdString(), std::ios::binary);
+    tovik::capture::CaptureWriter writer(out);
+    std::vector<uint8_t> packet(tovik::kPacketSize, 0);
+    packet[0] = 0xFF;
+    packet[1] = 0xEE;
+    writer.writeUdp(0, 0x7F000002, 2368, 0x7F000001, 2368, packet.data(), packet.size());
+  }
+  tovik::capture::CaptureFile capture;
+  ASSERT_TRUE(capture.open(played.toStdString())) << capture.errorString();
+  controller_->setBusyFileCheck([&capture](const QString& name) {
+    return capture.isSameFile(QFile::encodeName(name).toStdString());
+  });
+  const QString link = dir_.filePath(QStringLiteral("link.pcap"));
+  ASSERT_TRUE(QFile::link(played, link));
+  const qint64 size = QFileInfo(played).size();
+  for (const QString& name : {played, link}) {
+    boxTexts_.clear();
+    chosenName_ = name;
+    answerNextBox();
+    button_->click();
+    ASSERT_EQ(boxTexts_.size(), 1) << name.toStdString();
+    EXPECT_TRUE(boxTexts_[0].contains(QStringLiteral("open in the Offline tab")))
+        << boxTexts_[0].toStdString();
+    EXPECT_FALSE(controller_->isRecording());
+    EXPECT_FALSE(button_->isChecked());
+  }
+  EXPECT_EQ(QFileInfo(played).size(), size);
+  EXPECT_FALSE(capture.changedOnDisk());
+  // Another file of the same name elsewhere is not the open capture.
+  EXPECT_FALSE(
+      capture.isSameFile(dir_.filePath(QStringLiteral("other/played.pcap")).toStdString()));
 }
 
 TEST_F(RecordControllerTest, LidarOnLoopbackSelectsLoopbackByDefault) {
@@ -714,6 +881,9 @@ TEST_F(RecordControllerTest, LidarOnLoopbackSelectsLoopbackByDefault) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Before any thread exists: a mount namespace of this process's own, its mounts private.
+  privateMounts = geteuid() == 0 && ::unshare(CLONE_NEWNS) == 0 &&
+                  ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
 #ifdef TOVIK_TEST_RECORD_CONTROLLER
   // No 3D view here: the widgets work on the offscreen platform, without an X display.
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
