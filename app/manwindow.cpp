@@ -223,6 +223,7 @@ void manwindow::createObjects() {
   connect(inetactionSetup_.get(), &InetactionSetupWidget::sVersionsToHelp, about_.get(),
           &About::sSetVersion, Qt::UniqueConnection);
   connect(getSet_.get(), &GetSet::SendLidarStatusToSettingUI, this, &manwindow::receiveDevPacket);
+  connect(getSet_.get(), &GetSet::SendSocketError, this, &manwindow::onDeviceReceiverFailed);
 
   // 7.
   verticalAngleSetting_ = std::make_unique<VerticalAngleSetting>();
@@ -415,6 +416,7 @@ void manwindow::onConnectLidar() {
       !readPortField(ui_->lineEdit, tr("Telemetry Port"), &telemetryPort) || !checkMulticastField())
     return;
   receiverFailure_.clear();
+  deviceReceiverFailure_.clear();
   ui_->toolButton_Lidar->setEnabled(false);
   ui_->lineEdit_portNumber->setEnabled(false);
   ui_->lineEdit->setEnabled(false);
@@ -547,6 +549,8 @@ void manwindow::onTogglePause() {
 
 QString manwindow::linkStateText() const {
   if (ui_->toolButton_Lidar->isEnabled()) return tr("Not connected");
+  if (awaitingFirstStatus_ && !deviceReceiverFailure_.isEmpty())
+    return tr("No device status: %1").arg(deviceReceiverFailure_);
   if (awaitingFirstStatus_) return tr("Waiting for device status on port %1").arg(getSet_->port);
   // The reason a group was not joined is in the label's tool tip (updateLinkState).
   const auto running = [](const char* sensor, quint16 port, const std::string& joinNote) {
@@ -574,6 +578,19 @@ void manwindow::onPointReceiverFailed(QString reason) {
       new QMessageBox(QMessageBox::Warning, QStringLiteral("Warning"), text, QMessageBox::Ok, this);
   box->setAttribute(Qt::WA_DeleteOnClose);
   box->setObjectName(QStringLiteral("pointReceiverFailure"));
+  box->open();
+}
+
+void manwindow::onDeviceReceiverFailed(QString reason) {
+  deviceReceiverFailure_ = reason;
+  updateLinkState();
+  const QString text = tr("The device status receiver could not start: %1").arg(reason);
+  notify(text);
+  // Not exec(), for the same reason as a point receiver's failure.
+  auto* box =
+      new QMessageBox(QMessageBox::Warning, QStringLiteral("Warning"), text, QMessageBox::Ok, this);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->setObjectName(QStringLiteral("deviceReceiverFailure"));
   box->open();
 }
 

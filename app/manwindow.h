@@ -115,6 +115,7 @@ class manwindow : public QMainWindow {
   void refreshStatus();
   // A live point receiver could not set up its socket: the status bar and a message say why.
   void onPointReceiverFailed(QString reason);
+  void onDeviceReceiverFailed(QString reason);
   // Ends a running CSV export early: the revolutions written so far stay, whole.
   void cancelCsvExport();
   // Capture files and recording; see app/manwindow_offline.cpp.
@@ -300,6 +301,8 @@ class manwindow : public QMainWindow {
   QLabel* linkLabel_ = nullptr;
   // Why the last point receiver could not start; cleared by Connect and by a start.
   QString receiverFailure_;
+  // Why the device status receiver could not start (empty when it runs).
+  QString deviceReceiverFailure_;
   // Revolutions and points playback has emitted in its current run, for its read-out; counted
   // on the engine's thread as it emits them, so no revolution is copied for this.
   struct PlaybackTally {

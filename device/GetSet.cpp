@@ -117,7 +117,14 @@ void GetSet::run() {
   tovik::net::UdpSocket socket;
   socket.open();
   socket.setReuseAddress(true);
-  const bool bound = socket.bind(std::string(), quint16(port));
+  if (!socket.bind(std::string(), quint16(port))) {
+    const QString reason =
+        QStringLiteral("port %1: %2").arg(port).arg(QString::fromStdString(socket.lastError()));
+    socket.close();
+    stopRequested.store(false, std::memory_order_release);
+    emit SendSocketError(reason);
+    return;
+  }
   // Without a multicast route (or with a unicast text) the join fails; unicast still arrives.
   socket.joinMulticast(multicastIp);
   socket.setReceiveBufferSize(tovik::kReceiveBufferBytes);
@@ -126,7 +133,7 @@ void GetSet::run() {
     stopRequested.store(false);
     return;
   }
-  counts.listening.store(bound);
+  counts.listening.store(true);
 
   uint8_t buffer[tovik::kDevicePacketSize] = {};
   SettingData record;

@@ -72,6 +72,9 @@ class GetSet : public QThread {
   // copies what it keeps before it returns.
   void SendLidarStatusToSettingUI(SettingData* data, std::vector<int> Mac);
   void SendDataDifo(const u_char*);
+  // The telemetry port could not be bound (in use by a socket without SO_REUSEADDR, or not
+  // permitted): the run ends at once, with the reason.
+  void SendSocketError(QString reason);
 
  protected:
   void run() override;

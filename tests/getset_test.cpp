@@ -332,3 +332,23 @@ TEST(GetSetDecode, OnlyAWholeDatagramWithTheHeaderIsDecoded) {
 }
 
 }  // namespace
+
+// Issue 9: a telemetry port held by a socket without SO_REUSEADDR is reported with the reason,
+// and the run ends instead of listening on an unbound socket.
+TEST(GetSetSocket, APortInUseIsReportedAndTheRunEnds) {
+  const uint16_t port = tovik::test::freeUdpPort();
+  tovik::net::UdpSocket holder;
+  ASSERT_TRUE(holder.open());
+  ASSERT_TRUE(holder.bind(std::string(), port)) << holder.lastError();
+  GetSet getSet;
+  getSet.port = port;
+  QString reason;
+  QObject::connect(
+      &getSet, &GetSet::SendSocketError, &getSet, [&](QString r) { reason = std::move(r); },
+      Qt::DirectConnection);
+  getSet.start();
+  ASSERT_TRUE(getSet.wait(5000));
+  EXPECT_TRUE(reason.contains(QString::number(port))) << reason.toStdString();
+  EXPECT_FALSE(getSet.stats().listening);
+  EXPECT_FALSE(getSet.stopRequested.load());
+}
