@@ -59,7 +59,7 @@ unit: build
 # row; stops at the first failing run and prints a summary. As root each run gets a network
 # namespace of its own (loopback only), so no other simulator on this machine reaches it.
 STRESS_RUNS ?= 20
-STRESS_TESTS ?= ^(Recording|RecordControllerTest|ReceiverWithSimulator|LiveSingleReceiver|LiveDualReceiver|GetSetTest|PlaybackEngine|PlayGate|SimNetwork|LiveCapture|ConvertTest)[./]|_test$$
+STRESS_TESTS ?= ^(Recording|RecordControllerTest|ReceiverWithSimulator|LiveSingleReceiver|LiveDualReceiver|GetSetTest|DevicePacketCapture|PlaybackEngine|PlayGate|Changes/ChangedCapture|SimNetwork|LiveCapture|ConvertTest)[./]|_test$$
 
 stress: build
 	@cd $(BUILD) && rm -f stress-*.log && \
