@@ -569,28 +569,25 @@ QString manwindow::linkStateText() const {
 
 void manwindow::onPointReceiverFailed(QString reason) {
   receiverFailure_ = reason;
+  showReceiverFailure(tr("The point receiver could not start: %1").arg(reason),
+                      QStringLiteral("pointReceiverFailure"));
+}
+
+void manwindow::onDeviceReceiverFailed(QString reason) {
+  deviceReceiverFailure_ = reason;
+  showReceiverFailure(tr("The device status receiver could not start: %1").arg(reason),
+                      QStringLiteral("deviceReceiverFailure"));
+}
+
+void manwindow::showReceiverFailure(const QString& text, const QString& boxName) {
   updateLinkState();
-  const QString text = tr("The point receiver could not start: %1").arg(reason);
   notify(text);
   // Not exec(): this arrives from a receiver thread, and a nested event loop here would run
   // the revolution pass underneath the box.
   auto* box =
       new QMessageBox(QMessageBox::Warning, QStringLiteral("Warning"), text, QMessageBox::Ok, this);
   box->setAttribute(Qt::WA_DeleteOnClose);
-  box->setObjectName(QStringLiteral("pointReceiverFailure"));
-  box->open();
-}
-
-void manwindow::onDeviceReceiverFailed(QString reason) {
-  deviceReceiverFailure_ = reason;
-  updateLinkState();
-  const QString text = tr("The device status receiver could not start: %1").arg(reason);
-  notify(text);
-  // Not exec(), for the same reason as a point receiver's failure.
-  auto* box =
-      new QMessageBox(QMessageBox::Warning, QStringLiteral("Warning"), text, QMessageBox::Ok, this);
-  box->setAttribute(Qt::WA_DeleteOnClose);
-  box->setObjectName(QStringLiteral("deviceReceiverFailure"));
+  box->setObjectName(boxName);
   box->open();
 }
 

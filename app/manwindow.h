@@ -170,6 +170,8 @@ class manwindow : public QMainWindow {
   void cancelPendingRedraw();
   void scheduleRedraw();
   QString linkStateText() const;
+  // The link state, a status-bar notice and a non-modal warning box named boxName.
+  void showReceiverFailure(const QString& text, const QString& boxName);
   void updateLinkState();
 
   std::unique_ptr<Ui::manwindow> ui_;
