@@ -258,6 +258,8 @@ TEST_F(GetSetTest, SlowConsumerSeesEveryPacketAsSent) {
   EXPECT_TRUE(processEventsUntil([this] { return getSet.stats().pendingCopies == 0; }));
 }
 
+// The device packet capture is built with the settings windows only.
+#ifdef TOVIK_HAVE_DEVICE_CAPTURE
 // Issue 9: the advanced settings' capture took any frame of a device frame's length, so a
 // shorter device datagram in a frame padded to that length became the template of the next
 // write, zeros and all. Injects such frames on lo and captures there: needs root.
@@ -302,6 +304,7 @@ TEST(DevicePacketCapture, AShortDatagramInAFullSizeFrameIsDroppedAndCounted) {
   EXPECT_EQ(r.shortDatagrams, r.framesRead - 1);
   std::cout << r.shortDatagrams << " short datagrams before the whole packet\n";
 }
+#endif
 
 TEST(GetSetDecode, OnlyAWholeDatagramWithTheHeaderIsDecoded) {
   const struct {
