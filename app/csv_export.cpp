@@ -1,7 +1,5 @@
 #include "app/csv_export.h"
 
-#include <sys/stat.h>
-
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -41,17 +39,6 @@ std::unique_ptr<LidarData> withoutZeroedPlaces(const LidarData& scan) {
 }
 
 }  // namespace
-
-FileIdentity fileIdentity(const QString& path) {
-  FileIdentity id;
-  struct stat st {};
-  const QByteArray name = QFile::encodeName(path);
-  if (name.isEmpty() || ::stat(name.constData(), &st) != 0) return id;
-  id.device = uint64_t(st.st_dev);
-  id.inode = uint64_t(st.st_ino);
-  id.valid = true;
-  return id;
-}
 
 CsvExport::~CsvExport() { finish(); }
 

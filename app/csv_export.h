@@ -16,19 +16,6 @@
 
 namespace tovik {
 
-// A file as the system knows it, by device and inode: two paths that reach the same file give
-// equal identities whatever their text.
-struct FileIdentity {
-  uint64_t device = 0;
-  uint64_t inode = 0;
-  bool valid = false;  // the file existed when asked
-  bool sameFileAs(const FileIdentity& other) const {
-    return valid && other.valid && device == other.device && inode == other.inode;
-  }
-};
-// The identity of path; not valid when it does not exist (or cannot be examined).
-FileIdentity fileIdentity(const QString& path);
-
 class CsvExport {
  public:
   enum class Outcome {

@@ -222,8 +222,6 @@ class manwindow : public QMainWindow {
   // The mode window's sensor type for the engine, kept while a run may read the engine's own
   // field and handed over before the next start; null when there is none.
   QString pendingEngineSensor_;
-  // The loaded capture file, whatever path reaches it: an export never writes onto it.
-  tovik::FileIdentity captureIdentity_;
   // Puts both seek buttons back to normal speed.
   void resetSeekButtons();
 

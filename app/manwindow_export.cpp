@@ -49,7 +49,7 @@ void manwindow::receiveSaveDataOption(bool isSave, int freams, float angleMin, f
     return;
   }
   // Truncating the capture that is open for playback would pull the pages from under it.
-  if (capture_ && tovik::fileIdentity(path).sameFileAs(captureIdentity_)) {
+  if (capture_ && capture_->isSameFile(QFile::encodeName(path).toStdString())) {
     const QString text =
         tr("%1 is the capture file open in the Offline tab. Choose another name for the CSV file.")
             .arg(QDir::toNativeSeparators(path));

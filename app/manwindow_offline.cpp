@@ -116,7 +116,6 @@ bool manwindow::openCapture(const QString& path) {
   playCount_ = 1;
   sensorChosen_ = false;
   capture_.swap(next);
-  captureIdentity_ = tovik::fileIdentity(path);
   packetList_ = capture_->index().pointPackets.data();
   packetCount_ = uint32_t(capture_->pointCount());
   readLiveOffData_->setPackets(packetList_, packetCount_);
