@@ -75,7 +75,12 @@ void VerticalAngleSetting::initView() {
   ui_->tableView->verticalHeader()->hide();
   ui_->tableView->setEditTriggers(QAbstractItemView::NoEditTriggers);
   for (int k = 0; k < 16; ++k) addDataRecord(k, QString::number(-15 + 2 * k, 'g', 6), QString());
-  ui_->setPushButton->hide();
+  ui_->setPushButton->setVisible(writeEnabled_);
+}
+
+void VerticalAngleSetting::setWriteEnabled(bool on) {
+  writeEnabled_ = on;
+  ui_->setPushButton->setVisible(on);
 }
 
 void VerticalAngleSetting::addDataRecord(int channel, QString reView, QString setData) {
@@ -170,8 +175,19 @@ void VerticalAngleSetting::sendDataTolidar() {
   }
   std::array<int, 16> hundredths{};
   for (int ch = 0; ch < 16; ++ch) hundredths[size_t(ch)] = getAngleDatas(ch);
+  // The datagram goes to the address the device reports in its own packet.
+  const QString lidar = tovik::deviceAddress(devicePacket_.data());
+  const QString question =
+      tr("Write these vertical angles to the lidar at %1 (UDP port %2)? This changes the "
+         "device's calibration.")
+          .arg(lidar)
+          .arg(tovik::kVerticalAnglePort);
+  if (QMessageBox::question(this, QStringLiteral("Question"), question,
+                            QMessageBox::Yes | QMessageBox::No,
+                            QMessageBox::No) != QMessageBox::Yes)
+    return;
   packetBuffer_ = tovik::buildVerticalAnglePacket(devicePacket_.data(), hundredths);
-  const QByteArray address = tovik::deviceAddress(devicePacket_.data()).toLatin1();
+  const QByteArray address = lidar.toLatin1();
   if (!SendPacketDataToLidar(packetBuffer_.data(), address.constData(), tovik::kVerticalAnglePort))
     return;
   QThread::msleep(500);

@@ -56,7 +56,11 @@ class VerticalAngleSetting : public QWidget {
   void TwoBytesDecToHex(int num, uint8_t& upperbytesnumber, uint8_t& lowerbytesnumber);
   // Sends 1206 bytes of packet to ip_data:portdata; false when it could not be sent.
   bool SendPacketDataToLidar(unsigned char* packet, const char* ip_data, u_short portdata);
+  // Validates the "Set Angle" column, asks the operator to confirm the write to the lidar's
+  // address, then builds and sends the packet.
   void sendDataTolidar();
+  // Offers the write ("设置") or withdraws it; the main window's engineering mode drives it.
+  void setWriteEnabled(bool on);
 
  private:
   std::unique_ptr<Ui::VerticalAngleSetting> ui_;
@@ -66,6 +70,7 @@ class VerticalAngleSetting : public QWidget {
   std::array<uint8_t, tovik::kDevicePacketSize> devicePacket_{};
   tovik::ConfigPacket packetBuffer_{};
   bool hasDevicePacket_ = false;
+  bool writeEnabled_ = false;
   int degreeMode_ = 0;
   int mistakenChannel_ = -1;
   int recordsReceived_ = 0;

@@ -26,7 +26,7 @@
 
 namespace {
 
-// Answers every modal box as it appears and keeps "title/text" of each.
+// Answers every modal box as it appears (Yes to a question) and keeps "title/text" of each.
 class BoxAnswerer : public QObject {
  public:
   QStringList boxes;
@@ -34,7 +34,8 @@ class BoxAnswerer : public QObject {
     connect(&timer_, &QTimer::timeout, this, [this] {
       if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
         boxes << box->windowTitle() + "/" + box->text();
-        box->button(QMessageBox::Ok)->click();
+        QAbstractButton* yes = box->button(QMessageBox::Yes);
+        (yes != nullptr ? yes : box->button(QMessageBox::Ok))->click();
       }
     });
     timer_.start(20);
@@ -216,8 +217,11 @@ class VerticalAngleWindowTest : public QObject {
     setCell(8, "1.01");   // channel 1
     BoxAnswerer boxes;
     w_->SendPacketToLidar();
-    // The write refreshes afterwards, which shows its own box.
-    QCOMPARE(boxes.joined(), QString::fromUtf8("提示/设置成功 | 提示/刷新成功"));
+    // Confirmed first; the write refreshes afterwards, which shows its own box.
+    QCOMPARE(boxes.joined(),
+             QString::fromUtf8("Question/Write these vertical angles to the lidar at 127.0.0.3 "
+                               "(UDP port 2368)? This changes the device's calibration. | "
+                               "提示/设置成功 | 提示/刷新成功"));
     QVERIFY(!w_->hasDevicePacket());  // the next device packet sets it again
     uint8_t buf[2048];
     size_t n = 0;
@@ -307,7 +311,8 @@ class VerticalAngleWindowTest : public QObject {
     setCell(15, "14.25");  // channel 15
     boxes.boxes.clear();
     w_->SendPacketToLidar();
-    QCOMPARE(boxes.joined(), QString::fromUtf8("提示/设置成功 | 提示/刷新成功"));
+    QCOMPARE(boxes.boxes.size(), 3);  // the confirmation, then the write's and refresh's boxes
+    QCOMPARE(boxes.boxes.mid(1).join(" | "), QString::fromUtf8("提示/设置成功 | 提示/刷新成功"));
     QTRY_VERIFY_WITH_TIMEOUT(w_->hasDevicePacket(), 5000);
     // The first packet after the write may have left before the simulator applied it.
     QTRY_VERIFY_WITH_TIMEOUT(
