@@ -61,6 +61,12 @@ int main(int argc, char* argv[]) {
       QStringLiteral("Load the capture <file> into the Offline tab once the window is shown."),
       QStringLiteral("file"));
   parser.addOptions({connectOption, screenshotOption, afterOption, perfLogOption, openOption});
+  const QCommandLineOption engineeringOption(
+      QStringLiteral("engineering"),
+      QStringLiteral("Start in engineering mode: the Tovik16 tab shows the advanced settings, the "
+                     "vertical angle calibration with its write to the lidar, and the connection "
+                     "mode (the Help tab switches it on and off)."));
+  parser.addOption(engineeringOption);
   parser.addPositionalArgument(
       QStringLiteral("capture"),
       QStringLiteral("A pcap or pcapng capture to load, as --open does (how the desktop opens "
@@ -103,6 +109,7 @@ int main(int argc, char* argv[]) {
   if (const QScreen* screen = window->screen()) window->resize(screen->availableGeometry().size());
   window->show();
   window->setAttribute(Qt::WA_QuitOnClose);
+  if (parser.isSet(engineeringOption)) window->setEngineeringMode(true);
   if (parser.isSet(perfLogOption) && !window->setPerfLog(parser.value(perfLogOption))) {
     std::fprintf(stderr, "tovik16-viewer: cannot write the log %s\n",
                  qPrintable(parser.value(perfLogOption)));

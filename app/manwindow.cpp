@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QHeaderView>
+#include <QIcon>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPalette>
@@ -140,13 +141,14 @@ manwindow::manwindow(QWidget* parent) : QMainWindow(parent), ui_(new Ui::manwind
   for (int i = 0; i < 16; ++i) channelNumber_[size_t(i)] = i;
   tovik::setDeviceVerticalAngles(tovik::AngleTable{});
 
-  // 10. On the form but hidden for the life of the window; comboBox_degree still holds the
-  // angle mode.
+  // 10. On the form but hidden; comboBox_degree still holds the angle mode. Engineering mode
+  // shows the entries of the advanced settings, vertical angle and mode windows again.
   for (QWidget* w : std::initializer_list<QWidget*>{
            ui_->showAngle_lineEdit, ui_->label_3, ui_->toolButton_9, ui_->setVerticalPushButton,
            ui_->setLidarModePushButton, ui_->toolButton_User, ui_->toolButton_Develop,
            ui_->comboBox_degree})
     w->hide();
+  createEngineeringEntry();
   ui_->toolButton_Lidar->setEnabled(true);
   ui_->toolButton_disConnect->setEnabled(false);
 
@@ -532,6 +534,64 @@ void manwindow::showAngleLinedit_pressed() {
 }
 
 void manwindow::showLidarModeSetting() { setLidarModes_->show(); }
+
+// --- Engineering mode ----------------------------------------------------------------------
+
+void manwindow::createEngineeringEntry() {
+  engineeringButton_ = new QToolButton(ui_->Tab_5);
+  engineeringButton_->setObjectName(QStringLiteral("toolButton_Engineering"));
+  engineeringButton_->setText(tr("Engineering mode"));
+  engineeringButton_->setToolTip(tr("Show the windows that change the lidar's settings"));
+  engineeringButton_->setIcon(QIcon(QStringLiteral(":/image/Resources/images/Develop.png")));
+  engineeringButton_->setIconSize(ui_->toolButton_About->iconSize());
+  engineeringButton_->setMinimumSize(ui_->toolButton_About->minimumSize());
+  engineeringButton_->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+  engineeringButton_->setAutoRaise(true);
+  engineeringButton_->setCheckable(true);
+  ui_->layout_Tab_5->insertWidget(ui_->layout_Tab_5->indexOf(ui_->toolButton_About) + 1,
+                                  engineeringButton_);
+  // clicked, not toggled: setEngineeringMode checks the button without asking again.
+  connect(engineeringButton_, &QToolButton::clicked, this, &manwindow::onEngineeringModeClicked);
+  connect(this, &manwindow::sendEngineeringMode, verticalAngleSetting_.get(),
+          &VerticalAngleSetting::setWriteEnabled);
+}
+
+void manwindow::onEngineeringModeClicked(bool checked) {
+  if (checked) {
+    const QString text =
+        tr("Engineering mode shows, in the Tovik16 tab, the advanced settings (\"%1\"), the "
+           "vertical angle calibration with its write to the lidar (\"%2\") and the connection "
+           "mode (\"%3\"). The first two change the lidar's own settings and calibration; wrong "
+           "values can leave it measuring wrongly or out of reach.\n\nSwitch engineering mode on?")
+            .arg(ui_->toolButton_9->text(), ui_->setVerticalPushButton->text(),
+                 ui_->setLidarModePushButton->text());
+    if (QMessageBox::question(this, QStringLiteral("Question"), text,
+                              QMessageBox::Yes | QMessageBox::No,
+                              QMessageBox::No) != QMessageBox::Yes) {
+      engineeringButton_->setChecked(false);
+      return;
+    }
+  }
+  setEngineeringMode(checked);
+}
+
+void manwindow::setEngineeringMode(bool on) {
+  engineeringButton_->setChecked(on);
+  if (on == engineeringMode_) return;
+  engineeringMode_ = on;
+  for (QWidget* w : std::initializer_list<QWidget*>{ui_->toolButton_9, ui_->setVerticalPushButton,
+                                                    ui_->setLidarModePushButton})
+    w->setVisible(on);
+  if (!on) {
+    // Out of engineering mode nothing may write to the device.
+    acwpSetting_->close();
+    verticalAngleSetting_->close();
+    setLidarModes_->close();
+  }
+  notify(on ? tr("Engineering mode on: the settings windows are in the Tovik16 tab")
+            : tr("Engineering mode off"));
+  emit sendEngineeringMode(on);
+}
 
 void manwindow::onToggleDataDock() {
   if (ui_->LidraDataDock->isHidden())

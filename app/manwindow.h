@@ -70,6 +70,12 @@ class manwindow : public QMainWindow {
   // the operator is told why. False then.
   bool openCapture(const QString& path);
 
+  // Engineering mode shows the entries of the windows that change the device's settings (the
+  // advanced settings, the vertical angles with their write, the connection mode); off at start.
+  // Switching it off closes those windows. Asks nothing: the Help tab's entry asks first.
+  void setEngineeringMode(bool on);
+  bool engineeringMode() const { return engineeringMode_; }
+
  signals:
   // Echo code 0, 1 or 2 for the decoders.
   void SendModel(int ReturnMode);
@@ -82,6 +88,8 @@ class manwindow : public QMainWindow {
   // Sensor type, angle-mode index (carried in echoMode) and distance resolution derived from
   // the first device status record after a connect, for the mode window.
   void sendDefaultConfig(QString sensor, int echoMode, int accuaryMode);
+  // Engineering mode switched on or off (setEngineeringMode).
+  void sendEngineeringMode(bool on);
 
  public slots:
   void view();
@@ -128,14 +136,18 @@ class manwindow : public QMainWindow {
   void onGoToEnd();
   // Record: see app/manwindow_record.cpp.
   void onRecord();
+  // The Help tab's "Engineering mode" entry: switching on needs the operator's yes.
+  void onEngineeringModeClicked(bool checked);
 
  private:
   friend class MainWindowTest;
   friend class CsvExportTest;
   friend class OfflineControlsTest;
+  friend class EngineeringModeTest;
 
   void createObjects();
   void connectButtons();
+  void createEngineeringEntry();
   // The pass settings of the current window state for one revolution.
   tovik::PassSettings passSettings() const;
   // Asks a running receiver to stop and waits until its run has ended.
@@ -256,6 +268,8 @@ class manwindow : public QMainWindow {
   void notify(const QString& text);
 
   bool displayEnabled_ = true;
+  bool engineeringMode_ = false;
+  QToolButton* engineeringButton_ = nullptr;
   // Degrees: azimuths strictly between the limit and 360 minus the limit are not drawn.
   float displayAngleLimit_ = 180.0f;
   // Next selection row of the point table; wraps at selectedCount.

@@ -7,7 +7,9 @@ if(TARGET tovik16_gui)
   tovik_add_gui_test(acwp_window_test SOURCES acwp_window_test.cpp LIBS tovik16_sim)
   tovik_add_gui_test(vertical_angle_window_test
     SOURCES vertical_angle_window_test.cpp LIBS tovik16_sim)
-  # Both bind the lidar's configuration port 2368 on loopback addresses: never at the same time.
-  set_tests_properties(acwp_window_test vertical_angle_window_test
+  # Engineering mode: the main window opens these windows and they work against the simulator.
+  tovik_add_gui_test(engineering_mode_test SOURCES engineering_mode_test.cpp LIBS tovik16_sim)
+  # They bind the lidar's configuration port 2368 on loopback addresses: never at the same time.
+  set_tests_properties(acwp_window_test vertical_angle_window_test engineering_mode_test
     PROPERTIES RESOURCE_LOCK lidar_config_port)
 endif()
