@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <sstream>
 
 namespace tovik::capture {
@@ -47,7 +48,32 @@ void cutBackToWholeRecords(PcapRecorder::Session& s) {
     (void)ftruncate(fileno(file), s.flushedBytes);
 }
 
+// The kernel's hardware type of a network interface, -1 when it has none (pseudo-devices).
+int readHardwareType(const std::string& name) {
+  if (name.empty() || name.find('/') != std::string::npos) return -1;
+  std::ifstream in("/sys/class/net/" + name + "/type");
+  int type = -1;
+  if (!(in >> type)) return -1;
+  return type;
+}
+
 }  // namespace
+
+bool canCarryLidarTraffic(const CaptureInterface& i) {
+  return (i.hardwareType == kHardwareEthernet || i.loopback) && i.up && i.hasIpv4;
+}
+
+std::vector<CaptureInterface> lidarCaptureInterfaces(const std::vector<CaptureInterface>& all) {
+  std::vector<CaptureInterface> out;
+  for (const CaptureInterface& i : all)
+    if (canCarryLidarTraffic(i)) out.push_back(i);
+  return out;
+}
+
+std::string recordFilterText(int dataPort, int devicePort) {
+  if (devicePort <= 0 || devicePort == dataPort) return "port " + std::to_string(dataPort);
+  return "udp port " + std::to_string(dataPort) + " or udp port " + std::to_string(devicePort);
+}
 
 bool listCaptureInterfaces(std::vector<CaptureInterface>* out, std::string* error) {
   out->clear();
@@ -62,8 +88,10 @@ bool listCaptureInterfaces(std::vector<CaptureInterface>* out, std::string* erro
     i.name = d->name != nullptr ? d->name : "";
     i.description = d->description != nullptr ? d->description : "";
     i.loopback = (d->flags & PCAP_IF_LOOPBACK) != 0;
+    i.up = (d->flags & PCAP_IF_UP) != 0;
     for (pcap_addr_t* a = d->addresses; a != nullptr; a = a->next)
       if (a->addr != nullptr && a->addr->sa_family == AF_INET) i.hasIpv4 = true;
+    i.hardwareType = readHardwareType(i.name);
     out->push_back(std::move(i));
   }
   pcap_freealldevs(all);
@@ -186,7 +214,7 @@ bool PcapRecorder::start(const RecordSettings& settings) {
   bpf_u_int32 net = 0;
   bpf_u_int32 mask = 0;
   if (pcap_lookupnet(name, &net, &mask, errbuf) != 0) mask = PCAP_NETMASK_UNKNOWN;
-  const std::string filter = "port " + std::to_string(settings.port);
+  const std::string filter = recordFilterText(settings.port, settings.devicePort);
   bpf_program program{};
   if (pcap_compile(handle, &program, filter.c_str(), 0, mask) != 0) {
     return closeWith(RecordError::Filter,

@@ -1,4 +1,5 @@
-// Recording of the data port's traffic from a network interface into a libpcap capture file.
+// Recording of the lidar's traffic (its data port, and by default its device port) from a network
+// interface into a libpcap capture file.
 //
 // start() opens the interface, installs the filter and creates the file (its header flushed to
 // disk) on the caller's thread, so every failure, a full disk among them, reaches the caller with
@@ -26,7 +27,20 @@ struct CaptureInterface {
   std::string description;  // empty when the system gives none
   bool loopback = false;
   bool hasIpv4 = false;  // carries an IPv4 address (a network card rather than a pseudo-device)
+  bool up = false;       // the interface is administratively up
+  // The link's hardware type as the kernel reports it (/sys/class/net/<name>/type): 1 for
+  // Ethernet (ARPHRD_ETHER), 772 for loopback; -1 when unknown (pseudo-devices such as "any").
+  int hardwareType = -1;
 };
+
+constexpr int kHardwareEthernet = 1;  // ARPHRD_ETHER
+
+// An interface the lidar's traffic can arrive on: Ethernet-like or loopback, up, with an IPv4
+// address. Bus monitors (dbus, bluetooth, usbmon), netfilter logs and the "any" pseudo-device
+// cannot carry it.
+bool canCarryLidarTraffic(const CaptureInterface& i);
+// The interfaces of all that can carry the lidar's traffic, in their order.
+std::vector<CaptureInterface> lidarCaptureInterfaces(const std::vector<CaptureInterface>& all);
 
 // The capture interfaces of this machine in the library's order. False with *error set when the
 // list cannot be read; an empty list (no permission to see any) is a success.
@@ -56,10 +70,16 @@ enum class RecordError {
   Busy,       // a recording is already running
 };
 
+// The capture filter of a recording: "port <dataPort>" alone when devicePort is 0 (or the data
+// port itself), else "udp port <dataPort> or udp port <devicePort>", so the device's status
+// packets, which name its sensor type and calibration, travel with the point data.
+std::string recordFilterText(int dataPort, int devicePort);
+
 struct RecordSettings {
   std::string interfaceName;
   std::string filePath;  // bytes as given to fopen (QFile::encodeName of the chosen name)
-  int port = 2368;       // the filter is "port <port>": either direction, UDP or TCP
+  int port = 2368;       // data port
+  int devicePort = 0;    // device port recorded as well; 0 records the data port alone
   int snaplen = 65535;
   bool promiscuous = true;
   int bufferBytes = 32 << 20;  // kernel ring; the default 2 MB can overflow at line rate

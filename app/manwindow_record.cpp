@@ -1,5 +1,6 @@
 // The main window's Record button: the controller does the work, the window keeps its
 // recording flag in step with it.
+#include <QCheckBox>
 #include <QFile>
 
 #include "acquisition/capture_file.h"
@@ -11,6 +12,8 @@ void manwindow::createRecordController() {
   recordController_ = std::make_unique<tovik::RecordController>(
       ui_->toolButton_SavePcapData, ui_->comboBox_captureInterface, ui_->lineEdit_portNumber,
       ui_->statusBar, this);
+  // The device packets travel with the point data unless the operator unchecks the box.
+  recordController_->setDevicePortSource(ui_->lineEdit, ui_->checkBox_recordDevicePackets);
   // Recording onto the capture that plays would pull the file from under the playback.
   recordController_->setBusyFileCheck([this](const QString& path) {
     return capture_ && capture_->isSameFile(QFile::encodeName(path).toStdString());

@@ -88,12 +88,14 @@ QString RecordController::interfaceLabel(const capture::CaptureInterface& i) con
 void RecordController::refreshInterfaces() {
   const QString previous = combo_->currentData().toString();
   std::string error;
-  if (!capture::listCaptureInterfaces(&interfaces_, &error)) {
-    interfaces_.clear();
+  std::vector<capture::CaptureInterface> all;
+  if (!capture::listCaptureInterfaces(&all, &error)) {
+    all.clear();
     statusBar_->showMessage(
         tr("Capture interfaces cannot be listed: %1").arg(QString::fromStdString(error)),
         kNoticeMs);
   }
+  interfaces_ = capture::lidarCaptureInterfaces(all);
   const QSignalBlocker blocker(combo_);
   combo_->clear();
   for (const auto& i : interfaces_)
@@ -148,6 +150,17 @@ void RecordController::startRecording() {
     refuse(tr("The data port \"%1\" is not a port number.").arg(portField_->text()));
     return;
   }
+  int devicePort = 0;
+  if (withDeviceBox_ != nullptr && withDeviceBox_->isChecked() && devicePortField_ != nullptr) {
+    const int value = devicePortField_->text().trimmed().toInt(&portOk, 10);
+    if (!portOk || value < 1 || value > 65535) {
+      refuse(tr("The device port \"%1\" is not a port number; uncheck the device packets box to "
+                "record the point data alone.")
+                 .arg(devicePortField_->text()));
+      return;
+    }
+    devicePort = value;
+  }
   const QString name =
       fileNameProvider_(dialogParent_, defaultFileName(QDateTime::currentDateTime()));
   if (name.isEmpty()) {
@@ -170,6 +183,7 @@ void RecordController::startRecording() {
   settings.interfaceName = combo_->currentData().toString().toStdString();
   settings.filePath = QFile::encodeName(name).toStdString();
   settings.port = port;
+  settings.devicePort = devicePort;
   if (!recorder_.start(settings)) {
     QString reason = QString::fromStdString(recorder_.errorText());
     if (recorder_.error() == capture::RecordError::NoPermission)
@@ -182,13 +196,17 @@ void RecordController::startRecording() {
   active_ = true;
   button_->setChecked(true);
   combo_->setEnabled(false);
+  if (withDeviceBox_ != nullptr) withDeviceBox_->setEnabled(false);
   countLabel_->setText(tr("Recording: 0 packets"));
   countLabel_->setToolTip(QDir::toNativeSeparators(filePath_));
   countLabel_->show();
   pollTimer_.start();
+  const QString ports = devicePort > 0 && devicePort != port
+                            ? tr("ports %1 and %2").arg(port).arg(devicePort)
+                            : tr("port %1").arg(port);
   statusBar_->showMessage(
-      tr("Recording port %1 on %2 to %3")
-          .arg(port)
+      tr("Recording %1 on %2 to %3")
+          .arg(ports)
           .arg(QString::fromStdString(settings.interfaceName), QDir::toNativeSeparators(filePath_)),
       kNoticeMs);
   emit recordingChanged(true);
@@ -200,6 +218,7 @@ void RecordController::finishRecording() {
   active_ = false;
   button_->setChecked(false);
   combo_->setEnabled(true);
+  if (withDeviceBox_ != nullptr) withDeviceBox_->setEnabled(true);
   countLabel_->hide();
   const QString file = QDir::toNativeSeparators(filePath_);
   const uint64_t packets = recorder_.capturedPackets();

@@ -2,11 +2,12 @@
 // dialog and the status bar around one PcapRecorder.
 //
 // A press with no recording running asks for a file (default name "yyyy-MM-dd-hh-mm-ss.pcap")
-// and starts recording the data port's traffic on the chosen interface; a failed start (a file
-// that is busy or cannot be written, a full disk) shows the reason in a message box and unchecks
-// the button. A press while recording stops it and tells where the file is and how many packets
-// it holds, or, when writing failed on the way, that the recording failed and why. The running
-// count goes to a label of its own in the status bar, so it never covers other messages.
+// and starts recording the data port's traffic on the chosen interface, with the device port's
+// status packets too while the "with device packets" box (when given) is checked; a failed start (a
+// file that is busy or cannot be written, a full disk) shows the reason in a message box and
+// unchecks the button. A press while recording stops it and tells where the file is and how many
+// packets it holds, or, when writing failed on the way, that the recording failed and why. The
+// running count goes to a label of its own in the status bar, so it never covers other messages.
 #pragma once
 
 #include <QDateTime>
@@ -47,6 +48,13 @@ class RecordController : public QObject {
   // Stops a running recording (the file is closed cleanly).
   ~RecordController() override;
 
+  // The device port field and the box that adds its traffic to a recording. Without them (or
+  // with the box unchecked) only the data port is recorded.
+  void setDevicePortSource(QLineEdit* devicePortField, QAbstractButton* withDevicePackets) {
+    devicePortField_ = devicePortField;
+    withDeviceBox_ = withDevicePackets;
+  }
+
   // Replace the save dialog and the device address lookup (tests).
   void setFileNameProvider(FileNameProvider provider) { fileNameProvider_ = std::move(provider); }
   void setAddressProvider(AddressProvider provider) { addressProvider_ = std::move(provider); }
@@ -68,7 +76,8 @@ class RecordController : public QObject {
   // The status bar label with the running count (hidden while nothing records).
   const QLabel* countLabel() const { return countLabel_; }
 
-  // Re-reads the interfaces into the combo. An interface the operator picked stays selected
+  // Re-reads the interfaces into the combo: only those that can carry the lidar's traffic
+  // (lidarCaptureInterfaces). An interface the operator picked stays selected
   // while it is listed; otherwise the default choice is made again (it follows the lidar's
   // last reported address).
   void refreshInterfaces();
@@ -94,6 +103,8 @@ class RecordController : public QObject {
   QAbstractButton* button_;
   QComboBox* combo_;
   QLineEdit* portField_;
+  QLineEdit* devicePortField_ = nullptr;
+  QAbstractButton* withDeviceBox_ = nullptr;
   QStatusBar* statusBar_;
   QWidget* dialogParent_;
   FileNameProvider fileNameProvider_;

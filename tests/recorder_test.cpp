@@ -27,6 +27,7 @@
 #include <tuple>
 #include <vector>
 
+#include "acquisition/capture_description.h"
 #include "acquisition/capture_file.h"
 #include "acquisition/pcap_recorder.h"
 #include "acquisition/pcap_writer.h"
@@ -38,6 +39,7 @@
 
 #ifdef TOVIK_TEST_RECORD_CONTROLLER
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFileInfo>
 #include <QLabel>
@@ -309,6 +311,71 @@ TEST_F(Recording, EveryPacketOfTheSimulatorIsInTheFileAndDecodesAlike) {
   }
 }
 
+// Recorded with the device port, the capture also holds the device's status packets, which
+// describe the sensor; playback reads the same point packets and cuts the same revolutions as
+// from a recording of the data port alone, made at the same time.
+TEST_F(Recording, DevicePacketsTravelWithThePointDataAndPlayTheSame) {
+  tovik::sim::RunOptions o;
+  o.sim.dataPort = freePort();
+  o.sim.devicePort = freePort();
+  o.sim.seed = 5;
+  o.dataSourcePort = 0;
+  o.deviceSourcePort = 0;
+  o.rate = 2.0;
+  o.packetLimit = 84 * 20;
+  o.quiet = true;
+
+  PayloadSink dataSink(o.sim.dataPort), deviceSink(o.sim.devicePort);
+  PcapRecorder dataOnly, withDevice;
+  START_OR_SKIP(dataOnly, loopbackSettings(path("data.pcap"), o.sim.dataPort));
+  RecordSettings both = loopbackSettings(path("both.pcap"), o.sim.dataPort);
+  both.devicePort = o.sim.devicePort;
+  START_OR_SKIP(withDevice, both);
+
+  std::ostringstream log;
+  tovik::sim::NetworkRunner runner(o, log);
+  std::string error;
+  ASSERT_TRUE(runner.open(&error)) << error;
+  std::atomic<bool> stop{false};
+  runner.run(stop);
+  const uint64_t sent = runner.stats().pointSent;
+  const uint64_t deviceSent = runner.stats().devicePackets;
+  ASSERT_GE(deviceSent, 1u);
+  EXPECT_TRUE(waitFor([&] { return withDevice.capturedPackets() >= sent + deviceSent; }, 3s));
+  EXPECT_TRUE(waitFor([&] { return dataOnly.capturedPackets() >= sent; }, 3s));
+  dataOnly.stop();
+  withDevice.stop();
+
+  tovik::capture::CaptureFile plain, described;
+  ASSERT_TRUE(plain.open(path("data.pcap"))) << plain.errorString();
+  ASSERT_TRUE(described.open(path("both.pcap"))) << described.errorString();
+  EXPECT_EQ(plain.index().devicePackets.size(), 0u);
+  ASSERT_EQ(described.index().devicePackets.size(), deviceSent);
+  ASSERT_EQ(described.pointCount(), sent);
+  ASSERT_EQ(plain.pointCount(), sent);
+
+  const tovik::CaptureDescription d = tovik::describeCapture(described.index().devicePackets);
+  EXPECT_TRUE(d.fromDevice);
+  EXPECT_EQ(d.sensorType, QStringLiteral("Tovik16-1"));
+  for (int ch = 0; ch < 16; ++ch)
+    EXPECT_FLOAT_EQ(d.verticalAngles[size_t(ch)],
+                    float(runner.simulator().state().verticalAngleDeg(ch)));
+
+  tovik::OfflineAssembler a(d.layout()), b(d.layout());
+  std::vector<LidarData> fromPlain, fromDescribed;
+  for (size_t i = 0; i < sent; ++i) {
+    a.addPacket(plain.pointPacket(i), 1, fromPlain);
+    b.addPacket(described.pointPacket(i), 1, fromDescribed);
+  }
+  ASSERT_GE(fromPlain.size(), 19u);
+  ASSERT_EQ(fromDescribed.size(), fromPlain.size());
+  for (size_t f = 0; f < fromPlain.size(); ++f) {
+    ASSERT_EQ(fromDescribed[f].blockAzimuth, fromPlain[f].blockAzimuth) << f;
+    for (int ch = 0; ch < kChannelCount; ++ch)
+      ASSERT_EQ(fromDescribed[f].distance[ch], fromPlain[f].distance[ch]) << f << " " << ch;
+  }
+}
+
 TEST_F(Recording, StopWithNothingArrivingIsPromptAndLeavesAnEmptyValidFile) {
   const int port = freePort();
   {
@@ -569,6 +636,39 @@ TEST(DefaultInterface, DescriptionRuleThenRouteThenFirst) {
   EXPECT_EQ(tovik::capture::defaultCaptureInterface({}, "lo"), -1);
 }
 
+// Only interfaces the lidar's packets can arrive on are offered: Ethernet-like or loopback, up,
+// with an IPv4 address (the list a Linux desktop's libpcap gives, fabricated).
+TEST(CaptureInterfaces, OnlyThoseThatCanCarryTheLidarTraffic) {
+  auto iface = [](const char* name, int type, bool up, bool ipv4) {
+    CaptureInterface i;
+    i.name = name;
+    i.hardwareType = type;
+    i.loopback = std::string(name) == "lo";
+    i.up = up;
+    i.hasIpv4 = ipv4;
+    return i;
+  };
+  const std::vector<CaptureInterface> all = {
+      iface("enp3s0", 1, true, true),      iface("any", -1, true, false),
+      iface("lo", 772, true, true),        iface("enp4s0", 1, false, true),  // down
+      iface("wlp2s0", 1, true, false),                                       // no address
+      iface("bluetooth0", -1, true, true), iface("bluetooth-monitor", -1, true, false),
+      iface("nflog", -1, true, false),     iface("dbus-system", -1, true, false),
+      iface("usbmon1", -1, true, false),   iface("tun0", 65534, true, true),  // no link layer
+      iface("docker0", 1, true, true)};
+  std::vector<std::string> kept;
+  for (const auto& i : tovik::capture::lidarCaptureInterfaces(all)) kept.push_back(i.name);
+  EXPECT_EQ(kept, (std::vector<std::string>{"enp3s0", "lo", "docker0"}));
+  // The default choice applies to what is offered: the lidar routed through loopback.
+  EXPECT_EQ(
+      tovik::capture::defaultCaptureInterface(tovik::capture::lidarCaptureInterfaces(all), "lo"),
+      1);
+
+  EXPECT_EQ(tovik::capture::recordFilterText(2368, 0), "port 2368");
+  EXPECT_EQ(tovik::capture::recordFilterText(2368, 2368), "port 2368");
+  EXPECT_EQ(tovik::capture::recordFilterText(2368, 2369), "udp port 2368 or udp port 2369");
+}
+
 TEST(CaptureInterfaces, LoopbackIsListed) {
   std::vector<CaptureInterface> list;
   std::string error;
@@ -705,8 +805,14 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(RecordControllerTest, RecordThenStopReportsFileAndCount) {
   ASSERT_TRUE(selectLoopback());
   const uint16_t port = freePort();
-  PayloadSink sink(port);
+  const uint16_t devicePort = freePort();
+  PayloadSink sink(port), deviceSink(devicePort);
   port_->setText(QString::number(port));
+  // The device port's packets are recorded too while the box is checked.
+  auto* devicePortField = new QLineEdit(QString::number(devicePort), window_.get());
+  auto* withDevice = new QCheckBox(window_.get());
+  withDevice->setChecked(true);
+  controller_->setDevicePortSource(devicePortField, withDevice);
   chosenName_ = dir_.filePath(QStringLiteral("gui.pcap"));
   std::vector<bool> changes;
   QObject::connect(controller_.get(), &tovik::RecordController::recordingChanged,
@@ -727,7 +833,13 @@ TEST_F(RecordControllerTest, RecordThenStopReportsFileAndCount) {
   packet[1] = 0xEE;
   for (int i = 0; i < 7; ++i)
     ASSERT_TRUE(sender.sendTo(packet.data(), packet.size(), "127.0.0.1", port));
-  ASSERT_TRUE(waitFor([&] { return controller_->recorder().capturedPackets() == 7; }, 3s));
+  const uint8_t deviceHeader[8] = {0xA5, 0xFF, 0x00, 0x5A, 0x11, 0x11, 0x55, 0x55};
+  std::vector<uint8_t> status(tovik::kPacketSize, 0);
+  std::memcpy(status.data(), deviceHeader, 8);
+  for (int i = 0; i < 2; ++i)
+    ASSERT_TRUE(sender.sendTo(status.data(), status.size(), "127.0.0.1", devicePort));
+  ASSERT_TRUE(waitFor([&] { return controller_->recorder().capturedPackets() == 9; }, 3s));
+  EXPECT_FALSE(withDevice->isEnabled()) << "what is recorded is fixed while recording";
 
   // The running count goes to a label of its own: an export's progress stays in the status bar.
   const QString exportProgress = QStringLiteral("Saving CSV: 1 of 3 revolutions to x.csv");
@@ -736,7 +848,7 @@ TEST_F(RecordControllerTest, RecordThenStopReportsFileAndCount) {
   polls.start();
   while (polls.elapsed() < 1500) QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
   EXPECT_EQ(status_->currentMessage(), exportProgress);
-  EXPECT_EQ(controller_->countLabel()->text(), QStringLiteral("Recording: 7 packets"));
+  EXPECT_EQ(controller_->countLabel()->text(), QStringLiteral("Recording: 9 packets"));
   EXPECT_TRUE(controller_->countLabel()->isVisibleTo(status_));
 
   const auto t0 = std::chrono::steady_clock::now();
@@ -746,7 +858,7 @@ TEST_F(RecordControllerTest, RecordThenStopReportsFileAndCount) {
   EXPECT_FALSE(button_->isChecked());
   EXPECT_TRUE(combo_->isEnabled());
   const QString message = status_->currentMessage();
-  EXPECT_TRUE(message.contains(QStringLiteral("7 packets"))) << message.toStdString();
+  EXPECT_TRUE(message.contains(QStringLiteral("9 packets"))) << message.toStdString();
   EXPECT_TRUE(message.contains(chosenName_)) << message.toStdString();
   EXPECT_EQ(changes, (std::vector<bool>{true, false}));
   EXPECT_TRUE(boxTexts_.isEmpty());
@@ -755,6 +867,8 @@ TEST_F(RecordControllerTest, RecordThenStopReportsFileAndCount) {
   tovik::capture::CaptureFile capture;
   ASSERT_TRUE(capture.open(chosenName_.toStdString())) << capture.errorString();
   EXPECT_EQ(capture.pointCount(), 7u);
+  EXPECT_EQ(capture.index().devicePackets.size(), 2u);
+  EXPECT_TRUE(withDevice->isEnabled());
 }
 
 // Issue 9: a recording onto a full disk started, and its stop said "Recorded 0 packets"; one
@@ -836,6 +950,7 @@ TEST_F(RecordControllerTest, LidarOnLoopbackSelectsLoopbackByDefault) {
   std::vector<CaptureInterface> list;
   std::string error;
   ASSERT_TRUE(tovik::capture::listCaptureInterfaces(&list, &error));
+  list = tovik::capture::lidarCaptureInterfaces(list);  // what the combo offers
   for (const auto& i : list)
     if (i.hasIpv4 && !i.description.empty() && std::strchr("RIBA", i.description[0]))
       GTEST_SKIP() << "a network card's description takes precedence here: " << i.name;
