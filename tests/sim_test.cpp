@@ -5,6 +5,7 @@
 #include <pcap/pcap.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdio>
@@ -207,8 +208,10 @@ TEST(SimDualReturn, PairsShareAzimuthAndWalkerEdgesHaveASecondEchoBehind) {
 }
 
 // The team's assemblers cut the stream into revolutions, and the points placed by the shared
-// geometry lie in the simulated room: the simulator and the decoders agree on the layout, the
-// azimuth direction and the distance unit.
+// geometry with the angles the device reports lie on the simulated room's surfaces: the
+// simulator and the decoders agree on the layout, the azimuth direction, the distance unit and
+// the calibrated vertical angles (channel 3 is calibrated a whole degree off its nominal angle
+// here; decoded with the nominal table, floor points land about 8 cm off the floor).
 class DecodedScene : public ::testing::TestWithParam<bool> {};
 
 TEST_P(DecodedScene, RevolutionsCloseAndPointsLieInTheRoom) {
@@ -216,7 +219,11 @@ TEST_P(DecodedScene, RevolutionsCloseAndPointsLieInTheRoom) {
   SimConfig config;
   config.dualReturn = dual;
   config.scene = SceneLayout::emptyRoom();
+  config.angleErrorChannel = 3;
+  config.angleErrorDeg = 1.0;
   Simulator sim(config);
+  AngleTable reported{};
+  for (int ch = 0; ch < 16; ++ch) reported[size_t(ch)] = float(sim.state().verticalAngleDeg(ch));
   LiveSingleAssembler single;
   LiveDualAssembler pairs;
   std::vector<LidarData> frames;
@@ -232,8 +239,9 @@ TEST_P(DecodedScene, RevolutionsCloseAndPointsLieInTheRoom) {
   ASSERT_GE(frames.size(), 2u);
   const LidarData& frame = frames[1];  // a full revolution
   const SceneLayout& l = config.scene;
-  const ChannelTrig trig = channelTrig(nominalVerticalAngles(0));
+  const ChannelTrig trig = channelTrig(reported);
   size_t points = 0, onWalls = 0;
+  double worstOffPlane = 0;
   for (int ch = 0; ch < 16; ++ch) {
     for (size_t i = 0; i < frame.pointCount(ch); ++i) {
       if (frame.distance[ch][i] == 0) continue;
@@ -250,8 +258,16 @@ TEST_P(DecodedScene, RevolutionsCloseAndPointsLieInTheRoom) {
       ASSERT_LT(q.z, l.ceilingZ + m);
       onWalls += std::fabs(q.x - l.maxX) < m || std::fabs(q.x - l.minX) < m ||
                  std::fabs(q.y - l.maxY) < m || std::fabs(q.y - l.minY) < m;
+      // Floor and ceiling points: their height depends on the vertical angle alone (the
+      // optical offset and the azimuth interpolation move points sideways only).
+      const double fromWalls = std::min({std::fabs(q.x - l.maxX), std::fabs(q.x - l.minX),
+                                         std::fabs(q.y - l.maxY), std::fabs(q.y - l.minY)});
+      if (fromWalls > 0.3)
+        worstOffPlane = std::max(worstOffPlane,
+                                 std::min(std::fabs(q.z - l.floorZ), std::fabs(q.z - l.ceilingZ)));
     }
   }
+  EXPECT_LT(worstOffPlane, 0.02) << "floor and ceiling points lie on them";
   // One revolution: 1000 firing positions of 32 records (twice over, merged, in dual-return).
   EXPECT_NEAR(double(points), dual ? 64000.0 : 32000.0, dual ? 640.0 : 320.0);
   EXPECT_GT(onWalls, points / 4);
@@ -259,6 +275,23 @@ TEST_P(DecodedScene, RevolutionsCloseAndPointsLieInTheRoom) {
 
 INSTANTIATE_TEST_SUITE_P(Layouts, DecodedScene, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "Dual" : "Single"; });
+
+// The factory calibration belongs to the device: the same seed gives the same angles, another
+// seed another device; an angle error moves only its channel.
+TEST(SimCalibration, FixedBySeedAndMovedByAnAngleError) {
+  SimConfig a;
+  a.seed = 7;
+  SimConfig b = a;
+  b.seed = 8;
+  EXPECT_EQ(calibratedVerticalAngles(a), calibratedVerticalAngles(a));
+  EXPECT_NE(calibratedVerticalAngles(a), calibratedVerticalAngles(b));
+  SimConfig mistaken = a;
+  mistaken.angleErrorChannel = 11;
+  mistaken.angleErrorDeg = -2.5;
+  const auto base = calibratedVerticalAngles(a);
+  const auto moved = calibratedVerticalAngles(mistaken);
+  for (size_t ch = 0; ch < 16; ++ch) EXPECT_EQ(moved[ch] - base[ch], ch == 11 ? -250 : 0) << ch;
+}
 
 // ---------------------------------------------------------------------------------------------
 // Device information packet
@@ -312,11 +345,17 @@ TEST_P(DevicePacketFields, DecodeToTheConfiguredValues) {
   EXPECT_NE(be16(&p[180]), 0);
   EXPECT_NE(be16(&p[182]), 0);
   EXPECT_EQ(p[185], c.dual ? 1 : 0);
-  // Vertical angles in hundredths, negative v written as v + 65535.
+  // Vertical angles in hundredths, negative v written as v + 65535: a calibrated device, each
+  // channel within half a degree of the nominal table.
   const AngleTable& nominal = nominalVerticalAngles(c.degreeMode);
-  for (int ch = 0; ch < 16; ++ch)
-    EXPECT_NEAR(deviceSigned(be16(&p[size_t(245 + 2 * ch)])) / 100.0, nominal[size_t(ch)], 0.01)
-        << "channel " << ch;
+  int offNominal = 0;
+  for (int ch = 0; ch < 16; ++ch) {
+    const double angle = deviceSigned(be16(&p[size_t(245 + 2 * ch)])) / 100.0;
+    EXPECT_NEAR(angle, nominal[size_t(ch)], 0.505) << "channel " << ch;
+    EXPECT_NEAR(angle, sim.state().verticalAngleDeg(ch), 1e-9) << "channel " << ch;
+    offNominal += std::fabs(angle - nominal[size_t(ch)]) > 0.015;
+  }
+  EXPECT_GE(offNominal, 8) << "calibrated, not the nominal table";
   EXPECT_EQ(p[1164], 'T');
   EXPECT_EQ(be16(&p[1194]), c.degreeMode == 1 ? 133 : 200);
   // Distance resolution as receivers read it: major >= 3 and minor 5..9 means 0.4 cm.

@@ -1,5 +1,6 @@
 // tovik16-sim: a simulated Tovik16 lidar on the loopback interface.
 #include <atomic>
+#include <cmath>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -36,6 +37,12 @@ Stream:
   --resolution R           0: 0.25 cm per count (default), 1: 0.4 cm per count
   --noise CM               range noise amplitude in cm (default 1, 0 for exact ranges)
   --start-azimuth DEG      azimuth of the first firing (default 0)
+
+Vertical angles: each channel is calibrated within 0.5 degree of the nominal table, fixed by
+--seed; the beams fire at these angles and the device packets report them.
+  --angle-error C:DEG      channel C (0-15) off its calibrated angle by DEG degrees
+  --mistaken-channel C     channel C off by 2.5 degrees, past the 1.5 degree plausibility
+                           limit, so viewers fall back to the nominal table
 
 Addresses:
   --dest ADDR              destination address (default 127.0.0.1; 127.0.0.0/8 or multicast)
@@ -146,6 +153,20 @@ int main(int argc, char** argv) {
       const char* v = value();
       if (!parseNumber(v, &d)) bad(v);
       o.sim.startAzimuthDeg = d;
+    } else if (a == "--angle-error") {
+      const char* v = value();
+      const std::string text = v;
+      const size_t colon = text.find(':');
+      if (colon == std::string::npos || !parseCount(text.substr(0, colon).c_str(), &n) || n > 15 ||
+          !parseNumber(text.c_str() + colon + 1, &d) || std::fabs(d) > 90)
+        bad(v);
+      o.sim.angleErrorChannel = int(n);
+      o.sim.angleErrorDeg = d;
+    } else if (a == "--mistaken-channel") {
+      const char* v = value();
+      if (!parseCount(v, &n) || n > 15) bad(v);
+      o.sim.angleErrorChannel = int(n);
+      o.sim.angleErrorDeg = 2.5;
     } else if (a == "--dest") {
       o.sim.destAddress = value();
       destGiven = true;

@@ -263,6 +263,23 @@ bool parseIpv4(const std::string& text, Ipv4* out) {
   return true;
 }
 
+std::array<int, 16> calibratedVerticalAngles(const SimConfig& config) {
+  const AngleTable& nominal = nominalVerticalAngles(config.degreeMode == 1 ? 1 : 0);
+  std::array<int, 16> angles{};
+  for (int ch = 0; ch < 16; ++ch) {
+    // splitmix64 of the seed and the channel: a fixed offset per device and channel.
+    uint64_t x = config.seed * 0x9E3779B97F4A7C15ull + uint64_t(ch + 1) * 0xD1B54A32D192ED03ull;
+    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
+    x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
+    x ^= x >> 31;
+    const int offset = int(x % uint64_t(2 * kMaxCalibrationOffset + 1)) - kMaxCalibrationOffset;
+    double hundredths = std::round(double(nominal[size_t(ch)]) * 100) + offset;
+    if (ch == config.angleErrorChannel) hundredths += std::round(config.angleErrorDeg * 100);
+    angles[size_t(ch)] = int(hundredths);
+  }
+  return angles;
+}
+
 SimState initialState(const SimConfig& config) {
   SimState s;
   s.dualReturn = config.dualReturn;
@@ -287,10 +304,9 @@ SimState initialState(const SimConfig& config) {
   s.board2Threshold = 30;
   s.tailThreshold = 5;
   s.tailDistanceCm = 150;
-  const AngleTable& nominal = nominalVerticalAngles(s.degreeMode);
+  const std::array<int, 16> angles = calibratedVerticalAngles(config);
   for (int ch = 0; ch < 16; ++ch)
-    s.verticalAnglesRaw[size_t(ch)] =
-        encodeSigned(int(std::lround(double(nominal[size_t(ch)]) * 100)));
+    s.verticalAnglesRaw[size_t(ch)] = encodeSigned(angles[size_t(ch)]);
   const char id[] = "TOVIK16-SIM-0001";
   std::copy(id, id + sizeof id - 1, s.lidarId.begin());
   s.boardVersions = {1, 2, 1, 1, 2, 0, 2, 1, 1, 0};

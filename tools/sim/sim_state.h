@@ -41,10 +41,23 @@ struct SimConfig {
   // run is reproducible; the tool sets it to the current time.
   uint64_t startTimeNs = 1700000000ull * 1000000000ull;
   double startAzimuthDeg = 0.0;
-  uint64_t seed = 1;     // range noise
+  uint64_t seed = 1;     // range noise and the factory calibration of the vertical angles
   double noiseCm = 1.0;  // range noise amplitude (uniform in +-noiseCm); 0 for exact distances
   SceneLayout scene = SceneLayout::defaultRoom();
+  // A channel whose vertical angle is off by angleErrorDeg on top of its calibration (a
+  // mistaken calibration); -1 for none.
+  int angleErrorChannel = -1;
+  double angleErrorDeg = 0.0;
 };
+
+// Largest calibration offset of a channel from the nominal table, in hundredths of a degree.
+constexpr int kMaxCalibrationOffset = 50;
+
+// The factory-calibrated vertical angles of a device configured by config, in hundredths of a
+// degree: the nominal table of its angle mode, each channel moved by up to
+// kMaxCalibrationOffset as the seed decides (the same seed, the same angles), then the angle
+// error of config added. The simulator's beams fire at these angles.
+std::array<int, 16> calibratedVerticalAngles(const SimConfig& config);
 
 struct SimState {
   // Point data stream.
