@@ -16,6 +16,13 @@ class SelectLidar : public QWidget {
   explicit SelectLidar(QWidget* parent = nullptr);
   ~SelectLidar() override;
 
+  // A capture's device packets named its sensor type ("Tovik16-1" or "Tovik16-2"): that row is
+  // selected and a line says "Recorded by the device as ...", so OK confirms it in one click.
+  // Any other text clears the selection and the line, as for a capture without device packets.
+  void preselect(const QString& sensorType);
+  // The sensor type preselected from the capture, or an empty string.
+  QString preselected() const { return preselected_; }
+
  signals:
   // The offline sensor type chosen: "Tovik16-1" (single return) or "Tovik16-2" (dual return).
   void sendData(QString);
@@ -29,4 +36,5 @@ class SelectLidar : public QWidget {
 
  private:
   Ui::SelectLidar* ui_;
+  QString preselected_;
 };

@@ -17,6 +17,7 @@
 #include <memory>
 #include <vector>
 
+#include "acquisition/capture_description.h"
 #include "acquisition/capture_file.h"
 #include "acquisition/lidar_data.h"
 #include "app/csv_export.h"
@@ -69,6 +70,10 @@ class manwindow : public QMainWindow {
   // loaded before stays (and keeps playing) when path cannot be opened or holds no point data;
   // the operator is told why. False then.
   bool openCapture(const QString& path);
+  // Play for the loaded capture. When its device packets named the sensor type, the sensor
+  // window's preselected row is confirmed at once and playback starts; otherwise the sensor
+  // window asks first, as after Play. See app/manwindow_capture.cpp.
+  void playLoadedCapture();
 
   // Engineering mode shows the entries of the windows that change the device's settings (the
   // advanced settings, the vertical angles with their write, the connection mode); off at start.
@@ -144,6 +149,7 @@ class manwindow : public QMainWindow {
   friend class CsvExportTest;
   friend class OfflineControlsTest;
   friend class EngineeringModeTest;
+  friend class CaptureDescriptionWindowTest;
 
   void createObjects();
   void connectButtons();
@@ -236,6 +242,14 @@ class manwindow : public QMainWindow {
   QString pendingEngineSensor_;
   // Puts both seek buttons back to normal speed.
   void resetSeekButtons();
+  // What the loaded capture's device packets say about the sensor that recorded it.
+  tovik::CaptureDescription captureDescription_;
+  // At open: the sensor window's row, the angle mode, the distance resolution and the mode
+  // window follow the capture's device packets (when it has them).
+  void applyCaptureDescription();
+  // The device vertical angles a revolution is placed with: the capture's own while it plays
+  // (when it recorded them), else the table of the live device's last packet.
+  tovik::AngleTable deviceAnglesForPass() const;
 
   int echoMode_ = 0;
   int degreeMode_ = 0;

@@ -121,6 +121,7 @@ bool manwindow::openCapture(const QString& path) {
   readLiveOffData_->setPackets(packetList_, packetCount_);
   readLiveOffData_->setSourceCheck([file = capture_.get()] { return !file->changedOnDisk(); });
   next.reset();
+  applyCaptureDescription();
   // Another program shortened or rewrote the file under playback: stop, say so, and offer only
   // Open until a file is loaded again.
   disconnect(readLiveOffData_.get(), &ReadLiveOffData::SendFileChanged, this, nullptr);

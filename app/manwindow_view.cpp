@@ -45,7 +45,7 @@ tovik::PassSettings manwindow::passSettings() const {
   s.channelNumber = channelNumber_;
   s.selectionActive = selectionActive_;
   s.selectionBox = selectionBox_;
-  s.deviceAngles = tovik::deviceVerticalAnglesSnapshot();
+  s.deviceAngles = deviceAnglesForPass();
   return s;
 }
 
