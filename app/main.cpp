@@ -67,6 +67,11 @@ int main(int argc, char* argv[]) {
                      "vertical angle calibration with its write to the lidar, and the connection "
                      "mode (the Help tab switches it on and off)."));
   parser.addOption(engineeringOption);
+  const QCommandLineOption playOption(
+      QStringLiteral("play"),
+      QStringLiteral("Start playing the capture at once; the sensor window asks first unless the "
+                     "capture's device packets name the sensor."));
+  parser.addOption(playOption);
   parser.addPositionalArgument(
       QStringLiteral("capture"),
       QStringLiteral("A pcap or pcapng capture to load, as --open does (how the desktop opens "
@@ -101,6 +106,11 @@ int main(int argc, char* argv[]) {
     return 2;
   }
   const QString capture = parser.isSet(openOption) ? parser.value(openOption) : captures.value(0);
+  const bool play = parser.isSet(playOption);
+  if (play && capture.isEmpty()) {
+    std::fprintf(stderr, "tovik16-viewer: --play goes with a capture\n");
+    return 2;
+  }
 
   auto window = std::make_unique<manwindow>();
   // The form is 2312 pixels wide, wider than most screens: restore to the screen's size. A
@@ -117,7 +127,9 @@ int main(int argc, char* argv[]) {
   }
 
   if (!capture.isEmpty()) {
-    QTimer::singleShot(0, window.get(), [&window, capture] { window->openCapture(capture); });
+    QTimer::singleShot(0, window.get(), [&window, capture, play] {
+      if (window->openCapture(capture) && play) window->playLoadedCapture();
+    });
   }
   if (parser.isSet(connectOption)) {
     auto* connectButton = window->findChild<QToolButton*>(QStringLiteral("toolButton_Lidar"));
