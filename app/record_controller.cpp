@@ -154,8 +154,8 @@ void RecordController::startRecording() {
   if (withDeviceBox_ != nullptr && withDeviceBox_->isChecked() && devicePortField_ != nullptr) {
     const int value = devicePortField_->text().trimmed().toInt(&portOk, 10);
     if (!portOk || value < 1 || value > 65535) {
-      refuse(tr("The device port \"%1\" is not a port number; uncheck the device packets box to "
-                "record the point data alone.")
+      refuse(tr("The device port \"%1\" is not a port number; uncheck \"With device packets\" "
+                "to record the point data alone.")
                  .arg(devicePortField_->text()));
       return;
     }
