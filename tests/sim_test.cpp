@@ -350,7 +350,7 @@ TEST_P(DevicePacketFields, DecodeToTheConfiguredValues) {
   const AngleTable& nominal = nominalVerticalAngles(c.degreeMode);
   int offNominal = 0;
   for (int ch = 0; ch < 16; ++ch) {
-    const double angle = deviceSigned(be16(&p[size_t(245 + 2 * ch)])) / 100.0;
+    const double angle = deviceSigned(be16(&p[245 + 2 * size_t(ch)])) / 100.0;
     EXPECT_NEAR(angle, nominal[size_t(ch)], 0.505) << "channel " << ch;
     EXPECT_NEAR(angle, sim.state().verticalAngleDeg(ch), 1e-9) << "channel " << ch;
     offNominal += std::fabs(angle - nominal[size_t(ch)]) > 0.015;
