@@ -304,8 +304,10 @@ class VerticalAngleWindowTest : public QObject {
 
     BoxAnswerer boxes;
     w_->reflushLidarStatus();
-    QCOMPARE(cell(0, 1), QStringLiteral("-15.00"));
-    QCOMPARE(cell(15, 1), QStringLiteral("15.00"));
+    // Channels 0 and 15 as the simulated device is calibrated (near -15 and 15 degrees).
+    const auto calibrated = tovik::sim::calibratedVerticalAngles(o.sim);
+    QCOMPARE(cell(0, 1), QString::number(calibrated[0] / 100.0, 'f', 2));
+    QCOMPARE(cell(15, 1), QString::number(calibrated[15] / 100.0, 'f', 2));
     w_->setDegreeMode(0);
     setCell(0, "-15.5");   // channel 0
     setCell(15, "14.25");  // channel 15
