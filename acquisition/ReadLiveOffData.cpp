@@ -1,7 +1,9 @@
 #include "acquisition/ReadLiveOffData.h"
 
+#include <algorithm>
 #include <array>
 #include <chrono>
+#include <cmath>
 #include <cstring>
 #include <memory>
 
@@ -30,12 +32,34 @@ int framePauseMs(int speed) {
   }
 }
 
+double speedFactor(int speed) {
+  switch (speed) {
+    case 0:
+      return 1.0;
+    case 1:
+      return 2.0;
+    case 2:
+      return 3.0;
+    case 3:
+      return 0.5;
+    default:
+      return 0.25;
+  }
+}
+
+int realTimePauseMs(uint64_t fromNs, uint64_t toNs, int speed) {
+  const uint64_t span = toNs >= fromNs ? toNs - fromNs : fromNs - toNs;
+  const double ms = double(span) / 1e6 / speedFactor(speed);
+  return ms >= kMaxRealTimePauseMs ? kMaxRealTimePauseMs : int(std::lround(ms));
+}
+
 void PlayGate::close() {
   std::unique_lock<std::mutex> lock(mutex_);
   if (closed_) return;
   // Closed first, so that the engine cannot slip into its next packet while we wait for it to
-  // finish the current one.
+  // finish the current one; the notification cuts a frame pause short.
   closed_ = true;
+  changed_.notify_all();
   changed_.wait(lock, [this] { return !busy_; });
 }
 
@@ -52,9 +76,13 @@ bool PlayGate::isClosed() const {
   return closed_;
 }
 
-bool PlayGate::enter(const std::atomic<bool>& stop) {
+namespace {
+bool seekAsked(const std::atomic<int>* seek) { return seek != nullptr && seek->load() >= 0; }
+}  // namespace
+
+bool PlayGate::enter(const std::atomic<bool>& stop, const std::atomic<int>* seek) {
   std::unique_lock<std::mutex> lock(mutex_);
-  changed_.wait(lock, [&] { return !closed_ || stop.load(); });
+  changed_.wait(lock, [&] { return !closed_ || stop.load() || seekAsked(seek); });
   if (stop.load()) return false;
   busy_ = true;
   return true;
@@ -68,14 +96,20 @@ void PlayGate::leave() {
   changed_.notify_all();
 }
 
-void PlayGate::holdAfterStep(const std::atomic<bool>& stop) {
+void PlayGate::holdAfterStep(const std::atomic<bool>& stop, const std::atomic<int>* seek) {
   std::unique_lock<std::mutex> lock(mutex_);
   closed_ = true;
   // Waiting here counts as between packets: a pause pressed now returns at once.
   busy_ = false;
   changed_.notify_all();
-  changed_.wait(lock, [&] { return !closed_ || stop.load(); });
+  changed_.wait(lock, [&] { return !closed_ || stop.load() || seekAsked(seek); });
   busy_ = true;
+}
+
+void PlayGate::rest(int ms, const std::atomic<bool>& stop, const std::atomic<int>* seek) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  changed_.wait_for(lock, std::chrono::milliseconds(ms),
+                    [&] { return closed_ || stop.load() || seekAsked(seek); });
 }
 
 void PlayGate::wake() {
@@ -107,12 +141,26 @@ void ReadLiveOffData::setSourceCheck(SourceCheck unchanged) {
 
 void ReadLiveOffData::requestStop() {
   stopRequested_.store(true);
-  { std::lock_guard<std::mutex> lock(restMutex_); }
-  restWake_.notify_all();
   playGate.wake();
   wait();
   stopRequested_.store(false);
+  seekTarget_.store(-1);
   playGate.open();
+}
+
+void ReadLiveOffData::setSeekIndex(std::shared_ptr<const tovik::RevolutionIndex> index) {
+  std::lock_guard<std::mutex> lock(indexMutex_);
+  seekIndex_ = std::move(index);
+}
+
+std::shared_ptr<const tovik::RevolutionIndex> ReadLiveOffData::seekIndex() const {
+  std::lock_guard<std::mutex> lock(indexMutex_);
+  return seekIndex_;
+}
+
+void ReadLiveOffData::requestSeek(int revolution) {
+  seekTarget_.store(revolution < 0 ? 0 : revolution);
+  playGate.wake();
 }
 
 void ReadLiveOffData::restFor(int ms) {
@@ -120,9 +168,27 @@ void ReadLiveOffData::restFor(int ms) {
     sleep_(ms);
     return;
   }
-  std::unique_lock<std::mutex> lock(restMutex_);
-  restWake_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return stopRequested_.load(); });
+  playGate.rest(ms, stopRequested_, &seekTarget_);
 }
+
+namespace {
+
+// The index revolution holding block `block` of packet `packet`: the last one starting at or
+// before it (0 before the first).
+int revolutionAt(const tovik::RevolutionIndex& index, int64_t packet, int block) {
+  size_t lo = 0, hi = index.size();
+  while (lo < hi) {
+    const size_t mid = (lo + hi) / 2;
+    const tovik::RevolutionStart& s = index.start(mid);
+    if (int64_t(s.packet) < packet || (int64_t(s.packet) == packet && s.block <= block))
+      lo = mid + 1;
+    else
+      hi = mid;
+  }
+  return lo == 0 ? 0 : int(lo - 1);
+}
+
+}  // namespace
 
 void ReadLiveOffData::run() {
   if (packetCount_ == 0 || packetList_ == nullptr) return;
@@ -144,6 +210,39 @@ void ReadLiveOffData::run() {
     if (!fileChanged && sourceUnchanged_ && !sourceUnchanged_()) fileChanged = true;
     return !fileChanged;
   };
+
+  // The first block of the frame under construction (for its revolution number) and the packet
+  // that closed the frame before it (for real-time pacing); -1 after a reset.
+  bool frameOpen = false;
+  int64_t framePacket = 0;
+  int frameBlock = 0;
+  int64_t lastClosePacket = -1;
+  const auto noteBlock = [&](int64_t packet, int block) {
+    if (frameOpen) return;
+    frameOpen = true;
+    framePacket = packet;
+    frameBlock = block;
+  };
+  const auto resetFrame = [&] {
+    if (assembler) assembler->reset();
+    frameOpen = false;
+    lastClosePacket = -1;
+  };
+  // Emits a closed frame that ended in packet closePacket; returns the pause that follows it.
+  const auto emitFrame = [&](LidarData frame, int64_t closePacket) {
+    emit SendData(std::move(frame));
+    if (const auto index = seekIndex(); index && frameOpen && !index->empty())
+      emit SendRevolution(revolutionAt(*index, framePacket, frameBlock));
+    const int speed = playSpeed.load();
+    int pauseMs = tovik::framePauseMs(speed);
+    if (realTime_.load() && packetTimesNs_ != nullptr) {
+      const int64_t from = lastClosePacket >= 0 ? lastClosePacket : framePacket;
+      pauseMs = tovik::realTimePauseMs(packetTimesNs_[from], packetTimesNs_[closePacket], speed);
+    }
+    frameOpen = false;
+    lastClosePacket = closePacket;
+    return pauseMs;
+  };
   // The checks after every block (once per packet for packets that are not decoded): the end of
   // the table going forward, the first packet going backward.
   const auto endOfBlockChecks = [&](int64_t i) {
@@ -157,7 +256,7 @@ void ReadLiveOffData::run() {
       LidarData partial = assembler ? assembler->partialFrame() : LidarData();
       partial.trimToAzimuths();
       emit SendData(partial);
-      if (assembler) assembler->reset();
+      resetFrame();
       playDirection.store(1);
       if (!finished) {
         finished = true;
@@ -168,33 +267,95 @@ void ReadLiveOffData::run() {
   };
 
   std::array<uint8_t, tovik::kPacketSize> image;
-  for (int64_t i = 0; i >= 0 && i < count;) {
-    if (!playGate.enter(stopRequested_)) break;
+  // Decodes revolution `target` whole, from its first block, and emits it; moves the cursor
+  // (*i, *firstBlock) to where play goes on from it. Returns the pause after the frame, or -1
+  // when nothing was emitted.
+  const auto seekTo = [&](int target, int64_t* i, int* firstBlock) {
+    resetFrame();
+    const auto index = seekIndex();
+    if (!assembler || !index || index->empty()) return -1;
+    const tovik::RevolutionStart s = index->start(std::min(size_t(target), index->size() - 1));
+    for (int64_t p = int64_t(s.packet); p < count; ++p) {
+      if (!tovik::capture::copyFromMapping(image.data(), packetList_[p], image.size())) {
+        fileChanged = true;
+        return -1;
+      }
+      if (!assembler->beginPacket(image.data())) continue;
+      assembler->setEchoCode(echoCode());
+      for (int k = p == int64_t(s.packet) ? s.block : 0; k < tovik::kBlocksPerPacket; ++k) {
+        noteBlock(p, k);
+        if (!assembler->addBlock(k, +1)) continue;
+        if (!sourceUnchanged()) return -1;
+        const int pauseMs = emitFrame(assembler->takeFrame(), p);
+        if (direction() > 0) {
+          // On from the block after the close.
+          *i = k + 1 < tovik::kBlocksPerPacket ? p : p + 1;
+          *firstBlock = k + 1 < tovik::kBlocksPerPacket ? k + 1 : 0;
+        } else {
+          // Backward from the packet before the revolution (packet 0 ends the run there).
+          *i = std::max<int64_t>(int64_t(s.packet) - 1, 0);
+          *firstBlock = 0;
+        }
+        return pauseMs;
+      }
+    }
+    // No frame closed: the index does not fit this decoding (an echo code changed under it).
+    // Play goes on from the revolution's first block.
+    resetFrame();
+    *i = int64_t(s.packet);
+    *firstBlock = s.block;
+    return -1;
+  };
+
+  int64_t i = 0;
+  int firstBlock = 0;  // the first block of packet i to decode (after a seek)
+  while (i >= 0 && i < count) {
+    if (!playGate.enter(stopRequested_, &seekTarget_)) break;
+    const int target = seekTarget_.exchange(-1);
+    if (target >= 0) {
+      const int pauseMs = seekTo(target, &i, &firstBlock);
+      // Paused, the sought frame stays on show; playing, it is paced like any other.
+      if (pauseMs >= 0 && !playGate.isClosed()) restFor(pauseMs);
+      playGate.leave();
+      if (fileChanged || stopRequested_.load()) break;
+      continue;
+    }
     if (!tovik::capture::copyFromMapping(image.data(), packetList_[i], image.size())) {
       fileChanged = true;
       playGate.leave();
       break;
     }
     const bool decoded = assembler && assembler->beginPacket(image.data());
-    for (int k = 0; k < tovik::kBlocksPerPacket && !stopRequested_.load() && !fileChanged; ++k) {
+    for (int k = firstBlock; k < tovik::kBlocksPerPacket && !stopRequested_.load() && !fileChanged;
+         ++k) {
       if (decoded) {
         assembler->setEchoCode(echoCode());
+        noteBlock(i, k);
         if (assembler->addBlock(k, direction())) {
           if (!sourceUnchanged()) break;
-          emit SendData(assembler->takeFrame());
-          restFor(tovik::framePauseMs(playSpeed.load()));
+          restFor(emitFrame(assembler->takeFrame(), i));
           int one = 1;
-          if (stepPending.compare_exchange_strong(one, 0)) playGate.holdAfterStep(stopRequested_);
+          if (stepPending.compare_exchange_strong(one, 0))
+            playGate.holdAfterStep(stopRequested_, &seekTarget_);
+          // A seek takes over from here; the frame in hand is complete.
+          if (seekPending()) break;
         }
-      } else if (k > 0) {
+      } else if (k > firstBlock) {
         break;
       }
       endOfBlockChecks(i);
     }
+    firstBlock = 0;
     playGate.leave();
     // Frames in progress are discarded at the end of a run.
     if (endOfRun || fileChanged || stopRequested_.load()) break;
+    if (seekPending()) continue;
     i += direction();
   }
-  if (fileChanged) emit SendFileChanged();
+  if (fileChanged) {
+    emit SendFileChanged();
+  } else if (!finished && !stopRequested_.load() && i >= count) {
+    // A seek to the last revolution can leave the cursor past the last packet.
+    emit SendBool(true);
+  }
 }

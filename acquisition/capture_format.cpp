@@ -296,6 +296,7 @@ class Indexer {
     if (out_->pointPackets.empty()) out_->firstPointTimeNs = timeNs;
     out_->lastPointTimeNs = timeNs;
     out_->pointPackets.push_back(payload);
+    out_->pointTimesNs.push_back(timeNs);
   }
 
   static Interface parseInterface(const Order& order, const uint8_t* body, size_t length) {
@@ -464,6 +465,7 @@ bool indexCapture(const uint8_t* data, size_t size, Index* out, std::string* err
   }
 
   out->pointPackets.reserve(size / kMinPointRecordBytes + 1);
+  out->pointTimesNs.reserve(size / kMinPointRecordBytes + 1);
   Indexer indexer(data, size, out, progress);
   if (pcap) {
     indexer.pcap(magic);
@@ -473,6 +475,7 @@ bool indexCapture(const uint8_t* data, size_t size, Index* out, std::string* err
   // Captures that hold mostly other traffic would otherwise keep the whole estimate reserved.
   if (out->pointPackets.capacity() > 2 * out->pointPackets.size() + 1024) {
     out->pointPackets.shrink_to_fit();
+    out->pointTimesNs.shrink_to_fit();
   }
   indexer.finish();
   return true;

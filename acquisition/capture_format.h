@@ -44,6 +44,8 @@ struct Index {
   // Capture times of the first and last point packet, ns since the Unix epoch (0 without any).
   uint64_t firstPointTimeNs = 0;
   uint64_t lastPointTimeNs = 0;
+  // Capture time of every point packet, ns since the Unix epoch, parallel to pointPackets.
+  std::vector<uint64_t> pointTimesNs;
 };
 
 // Device information packets are kPacketSize bytes starting A5 FF 00 5A.

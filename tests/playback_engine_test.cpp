@@ -435,6 +435,112 @@ TEST_F(PlaybackEngine, StopInterruptsTheFramePauseAndAStepWait) {
   EXPECT_EQ(recorder_.count("E"), 0);
 }
 
+// --- Seeking by revolution ------------------------------------------------------------------
+
+struct SeekCase {
+  const char* name;
+  const char* sensor;
+  int echo;
+};
+
+class Seek : public PlaybackEngine, public ::testing::WithParamInterface<SeekCase> {
+ protected:
+  // The frames of playing the table from packet 0, and the engine's index of it.
+  std::vector<LidarData> playAll(bool dual, int echo) {
+    const auto layout = dual ? OfflineAssembler::Layout::Dual : OfflineAssembler::Layout::Single;
+    OfflineAssembler reference(layout);
+    reference.setEchoCode(echo);
+    std::vector<LidarData> frames;
+    for (const PacketImage& p : packets_) reference.addPacket(p.data(), +1, frames);
+    engine_.setSeekIndex(std::make_shared<tovik::RevolutionIndex>(
+        tovik::RevolutionIndex::build(pointers_, layout, echo)));
+    return frames;
+  }
+};
+
+// A seek, paused or playing, shows the revolution that playing up to it shows, point for point,
+// numbered as such; play goes on with the next whole revolution.
+TEST_P(Seek, ShowsTheRevolutionPlayingShowsAndPlaysOnFromIt) {
+  const SeekCase& c = GetParam();
+  const bool dual = c.sensor == std::string(tovik::kSensorDualOffline);
+  // Starts at 123.45 degrees, so that no revolution starts at a packet's first block.
+  load(tovik::test::packetsFromAzimuths(
+           dual ? tovik::test::steadyPairAzimuths(12345, 100, 200 * 6)
+                : tovik::test::steadyAzimuths(12345, 100, 100 * 12),
+           [](size_t n, int j) { return 1000 + int(n % 97) * 7 + j; }, 5000),
+       c.sensor);
+  engine_.ReceiveMode(c.echo);
+  const std::vector<LidarData> expected = playAll(dual, c.echo);
+  ASSERT_EQ(expected.size(), 3u);
+  std::vector<int> numbers;
+  std::mutex numbersMutex;
+  QObject::connect(&engine_, &ReadLiveOffData::SendRevolution, [&](int r) {
+    std::lock_guard<std::mutex> lock(numbersMutex);
+    numbers.push_back(r);
+  });
+  recorder_.recordPauses(engine_);
+
+  const auto sameFrame = [](const LidarData& a, const LidarData& b) {
+    return a.blockAzimuth == b.blockAzimuth && a.distance == b.distance &&
+           a.intensity == b.intensity && a.azimuth == b.azimuth &&
+           a.adjustedTime == b.adjustedTime && a.totalPoints() > 0;
+  };
+  // Paused: each seek emits exactly the sought revolution and the engine stays paused.
+  engine_.playGate.close();
+  engine_.requestSeek(2);  // asked for before the run: honoured as it starts
+  engine_.start();
+  const int order[] = {2, 0, 1, 2, 7};  // 7 is past the last revolution: the last one
+  for (size_t n = 0; n < std::size(order); ++n) {
+    if (n > 0) engine_.requestSeek(order[n]);
+    ASSERT_TRUE(waitFor([&] { return recorder_.frameCount() == n + 1; })) << n;
+    const int r = std::min(order[n], 2);
+    EXPECT_TRUE(sameFrame(recorder_.frames()[n], expected[size_t(r)])) << "seek " << order[n];
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(recorder_.frameCount(), 5u);
+  EXPECT_TRUE(engine_.isRunning());
+
+  // Playing from revolution 0 a seek mid-play lands on its revolution, then play goes on.
+  engine_.requestSeek(0);
+  ASSERT_TRUE(waitFor([&] { return recorder_.frameCount() == 6; }));
+  engine_.playGate.open();
+  ASSERT_TRUE(engine_.wait(10000));
+  const std::vector<LidarData> frames = recorder_.frames();
+  ASSERT_EQ(frames.size(), 8u);
+  EXPECT_TRUE(sameFrame(frames[6], expected[1]));
+  EXPECT_TRUE(sameFrame(frames[7], expected[2]));
+  std::lock_guard<std::mutex> lock(numbersMutex);
+  EXPECT_EQ(numbers, (std::vector<int>{2, 0, 1, 2, 2, 0, 1, 2}));
+  EXPECT_EQ(recorder_.count("E"), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Layouts, Seek,
+                         ::testing::Values(SeekCase{"Single", "Tovik16-1", 0},
+                                           SeekCase{"DualMerged", "Tovik16-2", 0},
+                                           SeekCase{"DualSecond", "Tovik16-2", 2}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Real time: the pause after a frame is the capture time since the previous frame's close (the
+// frame's own span for the first), divided by the speed factor.
+TEST_F(PlaybackEngine, RealTimePausesFollowThePacketTimesScaledBySpeed) {
+  load(singlePackets(100), tovik::kSensorSingleOffline);  // frames close in packets 30, 60, 90
+  // Packet p was captured at p * p / 10 ms: uneven steps that no fixed pause could match.
+  std::vector<uint64_t> times(100);
+  for (size_t p = 0; p < times.size(); ++p) times[p] = 1700000000000000000ull + p * p * 100000;
+  engine_.setPacketTimes(times.data());
+  engine_.setRealTime(true);
+  // Speeds 2 (3x), then 3 (0.5x), then 4 (0.25x), each set before its frame's pause.
+  recorder_.recordPauses(engine_, [](size_t frames) { playSpeed = int(frames) + 2; });
+  playSpeed = 2;
+  ASSERT_TRUE(playToEnd());
+  EXPECT_EQ(recorder_.events(), (std::vector<std::string>{"F", "P30",    // 0..90 ms at 3x
+                                                          "F", "P540",   // 90..360 ms at 0.5x
+                                                          "F", "P1800",  // 360..810 ms at 0.25x
+                                                          "E"}));
+  // A gap in the capture does not hold playback for its length.
+  EXPECT_EQ(tovik::realTimePauseMs(0, 3600000000000ull, 0), tovik::kMaxRealTimePauseMs);
+}
+
 // --- A capture file changed under playback -------------------------------------------------
 
 // Issue 9: playback reads the packets out of the capture's mapping; a file shortened under it
