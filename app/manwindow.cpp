@@ -136,6 +136,7 @@ manwindow::manwindow(QWidget* parent) : QMainWindow(parent), ui_(new Ui::manwind
   // 8.
   connectButtons();
   createRecordController();
+  createShortcuts();
 
   // 9.
   for (int i = 0; i < 16; ++i) channelNumber_[size_t(i)] = i;
@@ -251,6 +252,8 @@ void manwindow::createObjects() {
   connect(readLiveOffData_.get(), &ReadLiveOffData::SendData, this,
           &manwindow::CalculateCoordinates);
   connect(readLiveOffData_.get(), &ReadLiveOffData::SendBool, this, &manwindow::FinshorStart);
+  connect(readLiveOffData_.get(), &ReadLiveOffData::SendRevolution, this,
+          &manwindow::onPlaybackRevolution);
   // Runs on the engine's thread: counts what it emits for the playback read-out.
   PlaybackTally* tally = &playbackTally_;
   connect(
@@ -294,6 +297,11 @@ void manwindow::connectButtons() {
   connect(ui_->Spbox_Frame, QOverload<int>::of(&QSpinBox::valueChanged), ui_->Slider_Frame,
           &QSlider::setValue);
   connect(ui_->Slider_Frame, &QSlider::valueChanged, ui_->Spbox_Frame, &QSpinBox::setValue);
+  connect(ui_->Spbox_Frame, QOverload<int>::of(&QSpinBox::valueChanged), this,
+          &manwindow::onFrameEdited);
+  connect(ui_->toolButton_Close, &QToolButton::clicked, this, &manwindow::onCloseCapture);
+  connect(ui_->checkBox_RealTime, &QCheckBox::toggled, readLiveOffData_.get(),
+          &ReadLiveOffData::setRealTime, Qt::DirectConnection);
   connect(ui_->toolButton_11, &QToolButton::clicked, saveDataOptions_.get(),
           &SaveDataOptions::show);
   connect(ui_->toolButton_12, &QToolButton::clicked, inetactionSetup_.get(),
@@ -517,6 +525,7 @@ void manwindow::receiveConfig(QString sensor, int degree, int resolution) {
 void manwindow::Return_Mode() {
   echoMode_ = ui_->comboBox_3->currentIndex();
   emit SendModel(echoMode_);
+  prepareSeekIndex();
 }
 
 void manwindow::Return_Degree() {

@@ -22,6 +22,7 @@
 #include "acquisition/lidar_data.h"
 #include "app/csv_export.h"
 #include "app/revolution_pass.h"
+#include "app/shortcuts.h"
 #include "app/status_health.h"
 
 // NOLINTNEXTLINE(readability-identifier-naming): uic puts the form classes in namespace Ui.
@@ -50,6 +51,8 @@ namespace tovik {
 class PointCloudView;
 class PointTable;
 class RecordController;
+class RevolutionIndex;
+class ShortcutsHelp;
 }  // namespace tovik
 
 class manwindow : public QMainWindow {
@@ -74,6 +77,10 @@ class manwindow : public QMainWindow {
   // window's preselected row is confirmed at once and playback starts; otherwise the sensor
   // window asks first, as after Play. See app/manwindow_capture.cpp.
   void playLoadedCapture();
+  // Builds the revolution index of the loaded capture for the engine's sensor type and the echo
+  // code, and hands it to the engine; the frame box and slider then seek. Call once the sensor
+  // type is known and whenever it or the echo code changes; a no-op when the index fits.
+  void prepareSeekIndex();
 
   // Engineering mode shows the entries of the windows that change the device's settings (the
   // advanced settings, the vertical angles with their write, the connection mode); off at start.
@@ -139,6 +146,11 @@ class manwindow : public QMainWindow {
   void onSeekBackward();
   void onGoToStart();
   void onGoToEnd();
+  // Seeking, closing and the keyboard; see app/manwindow_offline.cpp.
+  void onCloseCapture();
+  void onFrameEdited(int value);
+  void onPlaybackRevolution(int revolution);
+  void onShowShortcuts();
   // Record: see app/manwindow_record.cpp.
   void onRecord();
   // The Help tab's "Engineering mode" entry: switching on needs the operator's yes.
@@ -250,6 +262,17 @@ class manwindow : public QMainWindow {
   // The device vertical angles a revolution is placed with: the capture's own while it plays
   // (when it recorded them), else the table of the live device's last packet.
   tovik::AngleTable deviceAnglesForPass() const;
+  // The revolution index of the loaded capture (null until the sensor type is known).
+  std::shared_ptr<const tovik::RevolutionIndex> seekIndex_;
+  bool canSeek() const;
+  // Shows revolution (from 0, clamped to the index), playing or paused; after the end of the
+  // file the engine starts again held at its gate to show it.
+  void seekToRevolution(int revolution);
+  void showCaptureTime(int revolution);
+  // The keyboard shortcuts (app/shortcuts.h) and the Help window listing them.
+  void createShortcuts();
+  std::vector<tovik::Shortcut> shortcuts_;
+  tovik::ShortcutsHelp* shortcutsHelp_ = nullptr;  // a child of the window
 
   int echoMode_ = 0;
   int degreeMode_ = 0;
