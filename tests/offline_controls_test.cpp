@@ -8,10 +8,12 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QShortcut>
 #include <QSignalSpy>
 #include <QSlider>
 #include <QSpinBox>
 #include <QSurfaceFormat>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QToolButton>
@@ -24,7 +26,9 @@
 #include "acquisition/GetlidarData_1.h"
 #include "acquisition/ReadLiveOffData.h"
 #include "acquisition/SelectLidar.h"
+#include "acquisition/revolution_assembler.h"
 #include "app/manwindow.h"
+#include "app/shortcuts_help.h"
 #include "capture_fixtures.h"
 #include "device/GetSet.h"
 #include "loopback_sim.h"
@@ -127,6 +131,7 @@ class OfflineControlsTest : public QObject {
     QVERIFY(w_->openCapture(path));
 
     QCOMPARE(w_->packetCount_, 3000u);
+    QCOMPARE(w_->capture_->index().pointTimesNs, expected.pointTimes);
     QCOMPARE(w_->packetsPerFrame_, 84);
     QCOMPARE(w_->packetFrameCount_, 36);
     QCOMPARE(w_->findChild<QSpinBox*>(QStringLiteral("Spbox_Frame"))->maximum(), 36);
@@ -465,6 +470,110 @@ class OfflineControlsTest : public QObject {
       QVERIFY(!forward->icon().pixmap(24).isNull());
     }
     QVERIFY(hasIcon(forward, ":/image/Resources/images/Seekforward_0.25x.png"));
+  }
+
+  // The frame box seeks; the steps then show exactly the previous and the next revolution of
+  // forward play (a step back used to show a partial revolution, later steps the one two ahead).
+  void seekThenStepShowsExactRevolutions() {
+    const QString path = dataPath("offline_3000.pcap");
+    const fx::Expected expected = writeCapture(path, 3000);
+    tovik::OfflineAssembler reference(tovik::OfflineAssembler::Layout::Single);
+    std::vector<LidarData> revolutions;
+    for (const auto& p : expected.points) reference.addPacket(p.data(), +1, revolutions);
+    loadAndPlay(path);
+    QTRY_VERIFY_WITH_TIMEOUT(w_->frameIndex_ >= 2, 5000);
+    QCOMPARE(w_->findChild<QSpinBox*>(QStringLiteral("Spbox_Frame"))->maximum(),
+             int(revolutions.size()));
+    pressPause();
+    const auto shows = [&](int counter) {
+      return w_->frameIndex_ == counter &&
+             w_->lastScan_.distance == revolutions[size_t(counter - 1)].distance &&
+             w_->lastScan_.blockAzimuth == revolutions[size_t(counter - 1)].blockAzimuth;
+    };
+    w_->findChild<QSpinBox*>(QStringLiteral("Spbox_Frame"))->setValue(20);
+    QTRY_VERIFY_WITH_TIMEOUT(shows(20), 3000);
+    button("toolButton_GoToStart")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(shows(19), 3000);
+    button("toolButton_GoToEnd")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(shows(20), 3000);
+    button("toolButton_GoToEnd")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(shows(21), 3000);
+    QTest::qWait(300);
+    QVERIFY(shows(21));  // paused: nothing follows
+    // Play goes on with the next whole revolution; the slider seeks too.
+    button("toolButton_Play")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(shows(22), 3000);
+    pressPause();
+    w_->findChild<QSlider*>(QStringLiteral("Slider_Frame"))->setValue(5);
+    QTRY_VERIFY_WITH_TIMEOUT(shows(5), 3000);
+  }
+
+  // Close while playing and while paused: the engine ends, Open comes back, the tab is empty.
+  void closeWhilePlayingOrPaused() {
+    const QString path = dataPath("offline_3000.pcap");
+    writeCapture(path, 3000);
+    for (const bool pauseFirst : {false, true}) {
+      loadAndPlay(path);
+      QVERIFY(!button("toolButton_Open")->isEnabled());
+      QTRY_VERIFY_WITH_TIMEOUT(w_->frameIndex_ >= 1, 5000);
+      if (pauseFirst) pressPause();
+      button("toolButton_Close")->click();
+      QVERIFY(!w_->readLiveOffData_->isRunning());
+      QVERIFY(button("toolButton_Open")->isEnabled());
+      QVERIFY(!button("toolButton_Play")->isEnabled());
+      QVERIFY(!button("toolButton_Close")->isEnabled());
+      QVERIFY(w_->capture_ == nullptr);
+      QCOMPARE(w_->findChild<QSpinBox*>(QStringLiteral("Spbox_Frame"))->value(), 0);
+    }
+  }
+
+  // Keys pressed with the focus in the 3D view drive the buttons' slots, and the Help window
+  // lists exactly the keys bound.
+  void shortcutsDriveTheButtonsAndAreListed() {
+    const QString path = dataPath("offline_3000.pcap");
+    writeCapture(path, 3000);
+    QVERIFY(w_->openCapture(path));
+    QWidget* view = w_->findChild<QWidget*>(QStringLiteral("screen"));
+    // Window shortcuts need the window active (the virtual display has no window manager).
+    w_->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(w_.get()));
+    view->setFocus();
+    QCOMPARE(QApplication::focusWidget(), view);
+    QTest::keyClick(view, Qt::Key_Space);  // Play
+    QVERIFY(w_->selectLidar_->isVisible());
+    emit w_->selectLidar_->sendData(QStringLiteral("Tovik16-1"));
+    QTRY_VERIFY_WITH_TIMEOUT(w_->frameIndex_ >= 2, 5000);
+    QTest::keyClick(view, Qt::Key_BracketRight);  // SeekForward: normal speed first, then 2x
+    QTest::keyClick(view, Qt::Key_BracketRight);
+    QCOMPARE(playSpeed.load(), 1);
+    QVERIFY(hasIcon(button("toolButton_SeekForward"), "./Resources/images/Seekforward_2x.png"));
+    QTest::keyClick(view, Qt::Key_BracketLeft);  // SeekBackward
+    QCOMPARE(playDirection.load(), -1);
+    QTest::keyClick(view, Qt::Key_Space);  // pause
+    QVERIFY(w_->paused_);
+    QTest::qWait(250);
+
+    QTest::keyClick(view, Qt::Key_Home);
+    QTRY_COMPARE_WITH_TIMEOUT(w_->frameIndex_, 1, 3000);
+    QTest::keyClick(view, Qt::Key_Right, Qt::ShiftModifier);
+    QTRY_COMPARE_WITH_TIMEOUT(w_->frameIndex_, 11, 3000);
+    QTest::keyClick(view, Qt::Key_Left);  // GoToStart
+    QTRY_COMPARE_WITH_TIMEOUT(w_->frameIndex_, 10, 3000);
+    QTest::keyClick(view, Qt::Key_End);
+    QTRY_COMPARE_WITH_TIMEOUT(w_->frameIndex_, int(w_->seekIndex_->size()), 3000);
+
+    button("toolButton_Shortcuts")->click();
+    auto* help = w_->findChild<tovik::ShortcutsHelp*>();
+    QVERIFY(help != nullptr && help->isVisible());
+    QStringList listed, bound;
+    for (int row = 0; row < help->list()->rowCount(); ++row)
+      listed << help->list()->item(row, 0)->text();
+    for (const QShortcut* s : w_->findChildren<QShortcut*>())
+      bound << s->key().toString(QKeySequence::NativeText);
+    listed.sort();
+    bound.sort();
+    QCOMPARE(listed, bound);
+    QCOMPARE(bound.size(), 13);
   }
 
   void closingTheWindowWhilePausedDoesNotHang() {
