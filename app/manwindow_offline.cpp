@@ -9,6 +9,7 @@
 #include <QMessageBox>
 #include <QProgressDialog>
 #include <QSignalBlocker>
+#include <QStyle>
 #include <algorithm>
 #include <cstdio>
 #include <initializer_list>
@@ -561,7 +562,7 @@ void manwindow::createShortcuts() {
   help->setObjectName(QStringLiteral("toolButton_Shortcuts"));
   help->setText(tr("Shortcuts"));
   help->setToolTip(tr("The keyboard shortcuts"));
-  help->setIcon(ui_->toolButton_About->icon());
+  help->setIcon(style()->standardIcon(QStyle::SP_MessageBoxQuestion));
   help->setIconSize(ui_->toolButton_About->iconSize());
   help->setMinimumSize(ui_->toolButton_About->minimumSize());
   help->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
