@@ -515,6 +515,7 @@ void manwindow::receiveConfig(QString sensor, int degree, int resolution) {
   } else {
     readLiveOffData_->sensorType = engineSensor;
     pendingEngineSensor_ = QString();
+    prepareSeekIndex();
   }
   if (degree == tovik::kDegree2 || degree == tovik::kDegree133)
     ui_->comboBox_degree->setCurrentIndex(degree);
