@@ -547,10 +547,10 @@ class OfflineControlsTest : public QObject {
     QTest::keyClick(view, Qt::Key_BracketRight);
     QCOMPARE(playSpeed.load(), 1);
     QVERIFY(hasIcon(button("toolButton_SeekForward"), "./Resources/images/Seekforward_2x.png"));
-    QTest::keyClick(view, Qt::Key_BracketLeft);  // SeekBackward
-    QCOMPARE(playDirection.load(), -1);
     QTest::keyClick(view, Qt::Key_Space);  // pause
     QVERIFY(w_->paused_);
+    QTest::keyClick(view, Qt::Key_BracketLeft);  // SeekBackward
+    QCOMPARE(playDirection.load(), -1);
     QTest::qWait(250);
 
     QTest::keyClick(view, Qt::Key_Home);
