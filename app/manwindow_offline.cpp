@@ -423,7 +423,14 @@ void manwindow::prepareSeekIndex() {
     layout = tovik::RevolutionIndex::Layout::Dual;
   else
     return;
-  if (seekIndex_ && seekIndex_->layout() == layout && seekIndex_->echoCode() == echoMode_) return;
+  // Only dual-return revolutions depend on the echo code: code 2 closes them on the odd blocks,
+  // any other code on the even ones.
+  const auto sameCuts = [layout](int a, int b) {
+    return layout == tovik::RevolutionIndex::Layout::Single ||
+           (a == tovik::kSecondEcho) == (b == tovik::kSecondEcho);
+  };
+  if (seekIndex_ && seekIndex_->layout() == layout && sameCuts(seekIndex_->echoCode(), echoMode_))
+    return;
   // About 75 ms for a 1 GB capture (bench_seek): built here, where the operator has just chosen.
   auto index = std::make_shared<tovik::RevolutionIndex>(
       tovik::RevolutionIndex::build(capture_->index().pointPackets, layout, echoMode_));
