@@ -409,6 +409,11 @@ void manwindow::FinshorStart(bool Finshone) {
   setIcon(ui_->toolButton_Play, kPlayIcon);
   ui_->toolButton_GoToEnd->setEnabled(true);
   ui_->toolButton_GoToStart->setEnabled(true);
+  // A seek asked for while the run was ending: the engine starts again, held, to show it.
+  if (Finshone && canSeek() && readLiveOffData_->seekPending()) {
+    readLiveOffData_->wait();  // it ends within the last packet
+    startEngine();
+  }
 }
 
 // --- Seeking ---------------------------------------------------------------------------------
