@@ -267,14 +267,24 @@ void ReadLiveOffData::run() {
   };
 
   std::array<uint8_t, tovik::kPacketSize> image;
-  // Decodes revolution `target` whole, from its first block, and emits it; moves the cursor
-  // (*i, *firstBlock) to where play goes on from it. Returns the pause after the frame, or -1
-  // when nothing was emitted.
-  const auto seekTo = [&](int target, int64_t* i, int* firstBlock) {
+  // Where play goes on after a seek, in either direction: chosen at the next packet, so that a
+  // step back followed by Play goes on forward from the revolution shown.
+  struct Resume {
+    bool pending = false;
+    int64_t forwardPacket = 0;  // the block after the sought revolution's close
+    int forwardBlock = 0;
+    int64_t backwardPacket = 0;  // the packet before its first block (packet 0 ends the run)
+  } resume;
+  // Decodes revolution `target` whole, from its first block, and emits it. Returns the pause
+  // after the frame, or -1 when nothing was emitted.
+  const auto seekTo = [&](int target) {
     resetFrame();
     const auto index = seekIndex();
     if (!assembler || !index || index->empty()) return -1;
     const tovik::RevolutionStart s = index->start(std::min(size_t(target), index->size() - 1));
+    // No frame closing means the index does not fit this decoding (an echo code changed under
+    // it): play goes on from the revolution's first block.
+    resume = {true, int64_t(s.packet), s.block, int64_t(s.packet)};
     for (int64_t p = int64_t(s.packet); p < count; ++p) {
       if (!tovik::capture::copyFromMapping(image.data(), packetList_[p], image.size())) {
         fileChanged = true;
@@ -286,24 +296,13 @@ void ReadLiveOffData::run() {
         noteBlock(p, k);
         if (!assembler->addBlock(k, +1)) continue;
         if (!sourceUnchanged()) return -1;
-        const int pauseMs = emitFrame(assembler->takeFrame(), p);
-        if (direction() > 0) {
-          // On from the block after the close.
-          *i = k + 1 < tovik::kBlocksPerPacket ? p : p + 1;
-          *firstBlock = k + 1 < tovik::kBlocksPerPacket ? k + 1 : 0;
-        } else {
-          // Backward from the packet before the revolution (packet 0 ends the run there).
-          *i = std::max<int64_t>(int64_t(s.packet) - 1, 0);
-          *firstBlock = 0;
-        }
-        return pauseMs;
+        const bool lastBlock = k + 1 == tovik::kBlocksPerPacket;
+        resume = {true, lastBlock ? p + 1 : p, lastBlock ? 0 : k + 1,
+                  std::max<int64_t>(int64_t(s.packet) - 1, 0)};
+        return emitFrame(assembler->takeFrame(), p);
       }
     }
-    // No frame closed: the index does not fit this decoding (an echo code changed under it).
-    // Play goes on from the revolution's first block.
     resetFrame();
-    *i = int64_t(s.packet);
-    *firstBlock = s.block;
     return -1;
   };
 
@@ -313,12 +312,23 @@ void ReadLiveOffData::run() {
     if (!playGate.enter(stopRequested_, &seekTarget_)) break;
     const int target = seekTarget_.exchange(-1);
     if (target >= 0) {
-      const int pauseMs = seekTo(target, &i, &firstBlock);
+      const int pauseMs = seekTo(target);
       // Paused, the sought frame stays on show; playing, it is paced like any other.
       if (pauseMs >= 0 && !playGate.isClosed()) restFor(pauseMs);
       playGate.leave();
       if (fileChanged || stopRequested_.load()) break;
       continue;
+    }
+    if (resume.pending) {
+      resume.pending = false;
+      const bool forward = direction() > 0;
+      i = forward ? resume.forwardPacket : resume.backwardPacket;
+      firstBlock = forward ? resume.forwardBlock : 0;
+      if (i >= count) {
+        // The sought revolution closed in the last block of the table.
+        playGate.leave();
+        break;
+      }
     }
     if (!tovik::capture::copyFromMapping(image.data(), packetList_[i], image.size())) {
       fileChanged = true;

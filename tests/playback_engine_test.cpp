@@ -500,17 +500,20 @@ TEST_P(Seek, ShowsTheRevolutionPlayingShowsAndPlaysOnFromIt) {
   EXPECT_EQ(recorder_.frameCount(), 5u);
   EXPECT_TRUE(engine_.isRunning());
 
-  // Playing from revolution 0 a seek mid-play lands on its revolution, then play goes on.
-  engine_.requestSeek(0);
+  // A step back (a seek while playDirection is -1), then Play forward: play goes on with the
+  // revolution after the one shown, whole.
+  playDirection = -1;
+  engine_.requestSeek(1);
   ASSERT_TRUE(waitFor([&] { return recorder_.frameCount() == 6; }));
+  playDirection = 1;
   engine_.playGate.open();
   ASSERT_TRUE(engine_.wait(10000));
   const std::vector<LidarData> frames = recorder_.frames();
-  ASSERT_EQ(frames.size(), 8u);
-  EXPECT_TRUE(sameFrame(frames[6], expected[1]));
-  EXPECT_TRUE(sameFrame(frames[7], expected[2]));
+  ASSERT_EQ(frames.size(), 7u);
+  EXPECT_TRUE(sameFrame(frames[5], expected[1]));
+  EXPECT_TRUE(sameFrame(frames[6], expected[2]));
   std::lock_guard<std::mutex> lock(numbersMutex);
-  EXPECT_EQ(numbers, (std::vector<int>{2, 0, 1, 2, 2, 0, 1, 2}));
+  EXPECT_EQ(numbers, (std::vector<int>{2, 0, 1, 2, 2, 1, 2}));
   EXPECT_EQ(recorder_.count("E"), 1);
 }
 
