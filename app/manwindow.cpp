@@ -112,6 +112,7 @@ manwindow::manwindow(QWidget* parent) : QMainWindow(parent), ui_(new Ui::manwind
   connect(viewer_.get(), &tovik::PointCloudView::areaSelectionModeChanged, this,
           &manwindow::onAreaSelectionModeChanged);
   connect(viewer_.get(), &tovik::PointCloudView::pointSizeKey, this, &manwindow::onPointSizeKey);
+  createViewTools();
   ui_->screen->update();
 
   linkLabel_ = new QLabel(QString::fromLatin1(kLinkText), this);

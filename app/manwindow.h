@@ -31,6 +31,7 @@ class manwindow;
 }
 class QLabel;
 class QLineEdit;
+class QSpinBox;
 class QToolButton;
 class QStandardItemModel;
 class QThread;
@@ -166,6 +167,9 @@ class manwindow : public QMainWindow {
   void createObjects();
   void connectButtons();
   void createEngineeringEntry();
+  // The view tools made in code: the "Trails" spin box beside the camera views, the colour
+  // legend following the colour combo. See app/manwindow_view.cpp.
+  void createViewTools();
   // The pass settings of the current window state for one revolution.
   tovik::PassSettings passSettings() const;
   // Asks a running receiver to stop and waits until its run has ended.
@@ -215,6 +219,8 @@ class manwindow : public QMainWindow {
   tovik::PassResult pass_;
 
   int pointSize_ = 1;
+  // Revolutions kept in view (1 to 20); the older ones are drawing only.
+  QSpinBox* trailSpin_ = nullptr;
   bool axesShown_ = false;
   bool gridHidden_ = true;
   // The area selection mode is the view's own (key "x" in the view switches it too); the info

@@ -1,6 +1,9 @@
 // The main window's side of the drawing pipeline: one revolution pass per revolution, the
 // coalesced redraw and the view-tool slots.
+#include <QLabel>
 #include <QScrollBar>
+#include <QSpinBox>
+#include <QVBoxLayout>
 #include <algorithm>
 #include <utility>
 
@@ -130,6 +133,39 @@ void manwindow::drawNewestRevolution() {
 }
 
 // --- View tools ------------------------------------------------------------------------------
+
+void manwindow::createViewTools() {
+  auto* box = new QWidget(ui_->Tab_1);
+  auto* layout = new QVBoxLayout(box);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(2);
+  auto* label = new QLabel(tr("Trails"), box);
+  trailSpin_ = new QSpinBox(box);
+  trailSpin_->setObjectName(QStringLiteral("spinBox_trails"));
+  trailSpin_->setRange(1, tovik::PointCloudView::kMaxTrailLength);
+  trailSpin_->setValue(1);
+  trailSpin_->setToolTip(
+      tr("Revolutions kept in view, each older one darker (1: the current revolution only). "
+         "Selection and the point list use the current revolution."));
+  label->setBuddy(trailSpin_);
+  layout->addWidget(label);
+  layout->addWidget(trailSpin_);
+  ui_->layout_Tab_1->insertWidget(ui_->layout_Tab_1->indexOf(ui_->comboBox_View) + 1, box);
+  connect(trailSpin_, QOverload<int>::of(&QSpinBox::valueChanged), this, [this](int n) {
+    viewer_->setTrailLength(n);
+    viewer_->render();
+  });
+  // For the soak benchmark: the trail length a run starts with.
+  const int startLength = qEnvironmentVariableIntValue("TOVIK16_TRAILS");
+  if (startLength > 0) trailSpin_->setValue(startLength);
+
+  connect(ui_->comboBox_4, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
+          [this](int mode) {
+            viewer_->setColorLegend(mode);
+            viewer_->render();
+          });
+  viewer_->setColorLegend(ui_->comboBox_4->currentIndex());
+}
 
 void manwindow::view() { viewer_->setCameraPreset(ui_->comboBox_View->currentIndex()); }
 

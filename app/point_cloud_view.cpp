@@ -5,17 +5,23 @@
 #include <pcl/point_types.h>
 #include <pcl/visualization/pcl_visualizer.h>
 #include <vtkAxesActor.h>
+#include <vtkDoubleArray.h>
 #include <vtkGenericOpenGLRenderWindow.h>
 #include <vtkInteractorStyleRubberBandPick.h>
+#include <vtkLODActor.h>
+#include <vtkLookupTable.h>
 #include <vtkOrientationMarkerWidget.h>
 #include <vtkRenderWindowInteractor.h>
 #include <vtkRenderer.h>
 #include <vtkRendererCollection.h>
+#include <vtkScalarBarActor.h>
 #include <vtkSmartPointer.h>
+#include <vtkTextProperty.h>
 #include <vtkWorldPointPicker.h>
 
 #include <algorithm>
 #include <cmath>
+#include <deque>
 
 namespace tovik {
 
@@ -46,6 +52,17 @@ constexpr double kGridOpacity = 0.2;
 constexpr int kInfoTextX = 150;
 constexpr int kInfoTextY = 0;
 constexpr int kInfoTextFontSize = 20;
+
+// The colour legend: a vertical scale at the right edge, in parts of the view's size.
+constexpr double kLegendX = 0.91, kLegendY = 0.25, kLegendWidth = 0.08, kLegendHeight = 0.5;
+constexpr int kLegendTitleFontSize = 14;
+constexpr int kLegendLabelFontSize = 12;
+// Pixels between the title and the top of the bar, clear of the top label.
+constexpr int kLegendTitleGap = 10;
+
+// Each revolution of a trail of n is 0.8 / n darker than the next newer one: the oldest keeps
+// 60 % of its brightness in a trail of 2 and 24 % in a trail of 20.
+constexpr double kTrailFade = 0.8;
 
 // The rubber-band style keeps its mode (0 turns the camera, 1 selects) and whether a rubber band
 // is being dragged in protected members without accessors; this class only names them.
@@ -105,6 +122,13 @@ struct PointCloudView::Impl {
   boost::signals2::connection areaConnection;
   boost::signals2::connection keyConnection;
   boost::signals2::connection mouseConnection;
+  vtkSmartPointer<vtkLookupTable> legendTable;
+  vtkSmartPointer<vtkScalarBarActor> legend;
+  int trailLength = 1;
+  // The revolutions drawn before the current one, newest first. Their actors left the
+  // visualizer's cloud map when they aged, so neither area picking nor removeAllPointClouds
+  // sees them.
+  std::deque<vtkSmartPointer<vtkLODActor>> trail;
   // The selection mode last reported by areaSelectionModeChanged.
   bool selecting = false;
   // The left button went down while the view was selecting: only such a drag selects.
@@ -150,6 +174,28 @@ struct PointCloudView::Impl {
       viewer->addPointCloud<pcl::PointXYZRGB>(cloud, handler, id);
     viewer->setPointCloudRenderingProperties(pcl::visualization::PCL_VISUALIZER_POINT_SIZE,
                                              pointSize, id);
+  }
+
+  // The shown revolution becomes the newest of the trail; the next one gets an actor of its own.
+  void ageRealTime() {
+    auto clouds = viewer->getCloudActorMap();
+    const auto it = clouds->find(kRealTimeId);
+    if (it == clouds->end()) return;
+    trail.push_front(it->second.actor);
+    clouds->erase(it);
+  }
+
+  // Keeps at most keep revolutions of the trail and shades them by age.
+  void trimTrail(size_t keep) {
+    while (trail.size() > keep) {
+      renderer->RemoveActor(trail.back());
+      trail.pop_back();
+    }
+    // Lighting is off for points, so the diffuse factor scales each point's own colour: a
+    // darker opaque revolution, as cheap to draw as the current one (translucency would make
+    // every frame sort or blend all trail points).
+    for (size_t age = 1; age <= trail.size(); ++age)
+      trail[age - 1]->GetProperty()->SetDiffuse(PointCloudView::trailShade(int(age), trailLength));
   }
 
   void replaceClicked() {
@@ -221,6 +267,28 @@ PointCloudView::PointCloudView(QVTKOpenGLNativeWidget* screen, QObject* parent)
   d_->marker->InteractiveOff();
 
   d_->picker = vtkSmartPointer<vtkWorldPointPicker>::New();
+
+  d_->legendTable = vtkSmartPointer<vtkLookupTable>::New();
+  d_->legend = vtkSmartPointer<vtkScalarBarActor>::New();
+  d_->legend->SetLookupTable(d_->legendTable);
+  d_->legend->SetPosition(kLegendX, kLegendY);
+  d_->legend->SetWidth(kLegendWidth);
+  d_->legend->SetHeight(kLegendHeight);
+  d_->legend->SetLabelFormat("%.0f");
+  d_->legend->UseCustomLabelsOn();
+  d_->legend->UnconstrainedFontSizeOn();
+  d_->legend->SetVerticalTitleSeparation(kLegendTitleGap);
+  d_->legend->GetTitleTextProperty()->SetFontSize(kLegendTitleFontSize);
+  d_->legend->GetLabelTextProperty()->SetFontSize(kLegendLabelFontSize);
+  for (vtkTextProperty* text :
+       {d_->legend->GetTitleTextProperty(), d_->legend->GetLabelTextProperty()}) {
+    text->SetColor(1.0, 1.0, 1.0);
+    text->ShadowOff();
+    text->ItalicOff();
+  }
+  // Beside the clouds in the renderer, not a visualizer shape: removing all shapes keeps it.
+  d_->renderer->AddActor2D(d_->legend);
+  setColorLegend(kColorIntensity);
   screen->update();
 }
 
@@ -236,9 +304,71 @@ void PointCloudView::setClouds(const std::vector<DrawnPoint>& realTime,
   fillCloud(clicked, d_->clicked.get());
   d_->replaceClicked();
 
+  // A revolution without points (none passed the filters, or an export took its place) ends
+  // the trail: the view shows what it shows now.
+  if (d_->trailLength > 1 && !realTime.empty()) {
+    d_->ageRealTime();
+  } else {
+    d_->trimTrail(0);
+  }
   fillCloud(realTime, d_->realTime.get());
   pcl::visualization::PointCloudColorHandlerRGBField<pcl::PointXYZRGB> own(d_->realTime);
   d_->replaceCloud(d_->realTime, own, kRealTimeId, pointSize);
+  d_->trimTrail(size_t(d_->trailLength - 1));
+}
+
+void PointCloudView::setTrailLength(int n) {
+  d_->trailLength = std::clamp(n, 1, kMaxTrailLength);
+  d_->trimTrail(size_t(d_->trailLength - 1));
+}
+
+int PointCloudView::trailLength() const { return d_->trailLength; }
+
+int PointCloudView::drawnRevolutions() const {
+  return int(d_->trail.size()) + (hasCloud(kRealTimeId) ? 1 : 0);
+}
+
+double PointCloudView::trailShade(int age, int n) {
+  if (age <= 0) return 1.0;
+  if (age >= n) return 0.0;
+  return 1.0 - kTrailFade * double(age) / double(n);
+}
+
+double PointCloudView::drawnShade(int age) const {
+  if (age == 0) return hasCloud(kRealTimeId) ? 1.0 : 0.0;
+  if (age < 0 || size_t(age) > d_->trail.size()) return 0.0;
+  return d_->trail[size_t(age) - 1]->GetProperty()->GetDiffuse();
+}
+
+void PointCloudView::setColorLegend(int colorMode) {
+  ColorScale scale;
+  if (!colorScale(colorMode, &scale)) {
+    d_->legend->VisibilityOff();
+    return;
+  }
+  vtkLookupTable* table = d_->legendTable;
+  table->SetNumberOfTableValues(scale.entries);
+  table->SetTableRange(scale.min, scale.max);
+  for (int i = 0; i < scale.entries; ++i) {
+    const Rgb c = colorScaleEntry(colorMode, i);
+    table->SetTableValue(i, c.r / 255.0, c.g / 255.0, c.b / 255.0, 1.0);
+  }
+  auto ticks = vtkSmartPointer<vtkDoubleArray>::New();
+  for (double t : scale.ticks) ticks->InsertNextValue(t);
+  d_->legend->SetCustomLabels(ticks);
+  // The bar shows every entry: by default it resamples the table to 64 colours.
+  d_->legend->SetMaximumNumberOfColors(scale.entries);
+  d_->legend->SetTitle(scale.title);
+  d_->legend->VisibilityOn();
+}
+
+bool PointCloudView::colorLegendShown() const { return d_->legend->GetVisibility() != 0; }
+
+Rgb PointCloudView::legendColor(double value) const {
+  double c[3];
+  d_->legendTable->GetColor(value, c);
+  const auto byte = [](double v) { return uint8_t(std::lround(std::clamp(v, 0.0, 1.0) * 255.0)); };
+  return Rgb{byte(c[0]), byte(c[1]), byte(c[2])};
 }
 
 void PointCloudView::setClickedCloud(const std::vector<DrawnPoint>& points) {
@@ -312,6 +442,7 @@ void PointCloudView::removeAllShapes() {
 }
 
 void PointCloudView::clearAll() {
+  d_->trimTrail(0);
   d_->viewer->removeAllPointClouds();
   d_->viewer->removeAllShapes();
   d_->realTime->clear();

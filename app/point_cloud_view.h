@@ -32,6 +32,29 @@ class PointCloudView : public QObject {
                  int pointSize);
   // Shows points as "clicked_points" (the area selection result), blue, size 5.
   void setClickedCloud(const std::vector<DrawnPoint>& points);
+
+  // Trails: the last n drawn revolutions stay in view (n from 1, only the current one, to 20),
+  // each older one darker. A trail is drawing only: "realTime_points" is always the current
+  // revolution, the one that area selection, the point list and the camera fit use. A revolution
+  // with no point drawn ends the trail; clearAll() drops it.
+  static constexpr int kMaxTrailLength = 20;
+  void setTrailLength(int n);
+  int trailLength() const;
+  // Revolutions in view: the current one (when drawn) and its trail.
+  int drawnRevolutions() const;
+  // The brightness factor (0..1] of the revolution drawn age revolutions before the current one
+  // (age 0) for a trail of length n.
+  static double trailShade(int age, int n);
+  // The factor the view gives the drawn revolution of that age now (0 when there is none).
+  double drawnShade(int age) const;
+
+  // The colour legend of a colour mode (the colour combo's index): a scale at the right edge of
+  // the view with its title and unit, whose lookup table gives every value the colour the
+  // revolution pass gives it. Hidden for the "Solid" mode. Does not render.
+  void setColorLegend(int colorMode);
+  bool colorLegendShown() const;
+  // The colour the legend's lookup table gives value.
+  Rgb legendColor(double value) const;
   // Renders the scene now.
   void render();
 

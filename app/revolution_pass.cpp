@@ -60,6 +60,47 @@ Rgb pointColor(int mode, int intensity, float z, float azimuth, int channel) {
   }
 }
 
+bool colorScale(int mode, ColorScale* scale) {
+  switch (mode) {
+    case kColorIntensity:
+      // One entry per reflectivity value 0..255; the ticks mark where the rule changes, and the
+      // wrap of red at 80.
+      *scale = ColorScale{"Intensity (0-255)", 0.0, 255.0, 256, {0, 32, 64, 80, 128, 255}};
+      return true;
+    case kColorElevation:
+      // Metre slices from 3 m below the sensor to 6 m above: every band edge (-2, 0, 1, 5 m)
+      // falls on a slice edge, and values beyond the ends take the end colours, as the bands
+      // below -2 m and from 5 m up do.
+      *scale = ColorScale{"Elevation (m)", -3.0, 6.0, 9, {-3, -2, 0, 1, 5, 6}};
+      return true;
+    case kColorAzimuth:
+      *scale = ColorScale{"Azimuth (deg)", 0.0, 360.0, 4, {0, 90, 180, 270, 360}};
+      return true;
+    case kColorLaserId:
+      // One entry per pair of channel indices.
+      *scale = ColorScale{"Channel index", 0.0, 16.0, 8, {0, 2, 4, 6, 8, 10, 12, 14, 16}};
+      return true;
+    default:
+      return false;
+  }
+}
+
+Rgb colorScaleEntry(int mode, int entry) {
+  ColorScale scale;
+  if (!colorScale(mode, &scale)) return pointColor(mode, 0, 0.0f, 0.0f, 0);
+  entry = std::clamp(entry, 0, scale.entries - 1);
+  // The middle of the entry's slice, clear of the band edges on its borders.
+  const double middle = scale.min + (entry + 0.5) * (scale.max - scale.min) / scale.entries;
+  switch (mode) {
+    case kColorIntensity:
+      return pointColor(mode, entry, 0.0f, 0.0f, 0);
+    case kColorLaserId:
+      return pointColor(mode, 0, 0.0f, 0.0f, 2 * entry);
+    default:
+      return pointColor(mode, 0, float(middle), float(middle), 0);
+  }
+}
+
 void PassResult::clear() {
   realTime.clear();
   clicked.clear();

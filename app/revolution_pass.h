@@ -27,6 +27,20 @@ struct Rgb {
 // Colour of a point by mode; z in metres, azimuth in degrees, channel index 0..15.
 Rgb pointColor(int mode, int intensity, float z, float azimuth, int channel);
 
+// The colour scale of a colour mode, for the view's legend: the value range cut into entries
+// equal slices, each holding the colour the pass gives to every value in it (except values
+// exactly on a band edge, where the colouring's open bands meet), and the tick values to label.
+struct ColorScale {
+  const char* title = "";  // the quantity and its unit
+  double min = 0, max = 0;
+  int entries = 0;
+  std::vector<double> ticks;
+};
+// False for a mode without a scale ("Solid": one colour for every point).
+bool colorScale(int mode, ColorScale* scale);
+// The colour of entry (0 .. entries - 1) of mode's scale.
+Rgb colorScaleEntry(int mode, int entry);
+
 // Axis-aligned box of an area selection, metres; all zero until a selection is made.
 struct SelectionBox {
   float minX = 0, maxX = 0, minY = 0, maxY = 0, minZ = 0, maxZ = 0;

@@ -48,11 +48,11 @@ struct PixelCounts {
 };
 
 // Counts by colour, leaving out the orientation marker's corner (the bottom left fifth), whose
-// axes are red, green and blue.
+// axes are red, green and blue, and the colour legend's strip at the right edge.
 PixelCounts countPixels(const QImage& image) {
   PixelCounts c;
   for (int y = 0; y < image.height(); ++y) {
-    for (int x = 0; x < image.width(); ++x) {
+    for (int x = 0; x < image.width() * 9 / 10 - 4; ++x) {
       if (x < image.width() / 5 + 4 && y > image.height() * 4 / 5 - 4) continue;
       const QRgb p = image.pixel(x, y);
       const int r = qRed(p), g = qGreen(p), b = qBlue(p);
@@ -333,6 +333,121 @@ class PointCloudViewTest : public QObject {
     view_->setAreaSelectionMode(false);
     QVERIFY(!view_->areaSelectionMode());
     QCOMPARE(modes.count(), 2);
+  }
+
+  void legendTableGivesTheColoursOfTheColouring() {
+    using tovik::pointColor;
+    const auto same = [](tovik::Rgb a, tovik::Rgb b) {
+      return a.r == b.r && a.g == b.g && a.b == b.b;
+    };
+    const auto text = [](double v, tovik::Rgb a, tovik::Rgb b) {
+      return QString("at %1: legend %2,%3,%4, points %5,%6,%7")
+          .arg(v)
+          .arg(a.r)
+          .arg(a.g)
+          .arg(a.b)
+          .arg(b.r)
+          .arg(b.g)
+          .arg(b.b);
+    };
+    QVERIFY(view_->colorLegendShown());  // the colouring a view starts with: intensity
+    view_->setColorLegend(tovik::kColorIntensity);
+    // Each rule's ends, and red's wrap between 79 and 80.
+    for (int i : {0, 1, 31, 32, 63, 64, 79, 80, 127, 128, 200, 254, 255}) {
+      const tovik::Rgb want = pointColor(tovik::kColorIntensity, i, 0, 0, 0);
+      QVERIFY2(same(view_->legendColor(i), want), qPrintable(text(i, view_->legendColor(i), want)));
+    }
+    view_->setColorLegend(tovik::kColorElevation);
+    for (float z : {-40.0f, -2.01f, -1.99f, -0.01f, 0.01f, 0.99f, 1.01f, 4.99f, 5.01f, 80.0f}) {
+      const tovik::Rgb want = pointColor(tovik::kColorElevation, 0, z, 0, 0);
+      QVERIFY2(same(view_->legendColor(z), want), qPrintable(text(z, view_->legendColor(z), want)));
+    }
+    view_->setColorLegend(tovik::kColorAzimuth);
+    for (float a : {0.0f, 89.9f, 90.1f, 179.9f, 180.1f, 269.9f, 270.1f, 359.9f}) {
+      const tovik::Rgb want = pointColor(tovik::kColorAzimuth, 0, 0, a, 0);
+      QVERIFY2(same(view_->legendColor(a), want), qPrintable(text(a, view_->legendColor(a), want)));
+    }
+    view_->setColorLegend(tovik::kColorLaserId);
+    for (int c = 0; c < 16; ++c) {
+      const tovik::Rgb want = pointColor(tovik::kColorLaserId, 0, 0, 0, c);
+      QVERIFY2(same(view_->legendColor(c), want), qPrintable(text(c, view_->legendColor(c), want)));
+    }
+    view_->setColorLegend(tovik::kColorSolid);
+    QVERIFY(!view_->colorLegendShown());
+    view_->setColorLegend(tovik::kColorElevation);
+    QVERIFY(view_->colorLegendShown());
+  }
+
+  void trailKeepsTheLastRevolutionsDarkerByAge() {
+    // Revolution j is a white block at x = -1 + 0.5 j; the camera looks down on all five.
+    const auto block = [](int j) {
+      std::vector<DrawnPoint> points = planeGrid(15, 0.2f, 255, 255, 255);
+      for (DrawnPoint& p : points) p.x += -1.0f + 0.5f * float(j);
+      return points;
+    };
+    view_->setColorLegend(tovik::kColorSolid);
+    view_->setTrailLength(3);
+    for (int j = 0; j < 5; ++j) view_->setClouds(block(j), {}, 3);
+    QCOMPARE(view_->drawnRevolutions(), 3);
+    QCOMPARE(view_->drawnShade(0), 1.0);
+    QVERIFY(view_->drawnShade(1) < 1.0 && view_->drawnShade(2) < view_->drawnShade(1) &&
+            view_->drawnShade(2) > 0.0);
+    QCOMPARE(view_->drawnShade(3), 0.0);
+
+    vtkRenderer* renderer = screen_->renderWindow()->GetRenderers()->GetFirstRenderer();
+    vtkCamera* camera = renderer->GetActiveCamera();
+    camera->SetPosition(0, 0, 5);
+    camera->SetFocalPoint(0, 0, 0);
+    camera->SetViewUp(0, 1, 0);
+    renderer->ResetCameraClippingRange();
+    view_->render();
+    const QImage image = screen_->grabFramebuffer();
+    // The brightest pixel around each block's centre.
+    std::array<int, 5> brightness{};
+    for (int j = 0; j < 5; ++j) {
+      renderer->SetWorldPoint(-1.0 + 0.5 * j, 0.0, 0.0, 1.0);
+      renderer->WorldToDisplay();
+      const double* d = renderer->GetDisplayPoint();
+      const int cx = int(d[0]), cy = image.height() - 1 - int(d[1]);
+      for (int y = cy - 10; y <= cy + 10; ++y)
+        for (int x = cx - 10; x <= cx + 10; ++x)
+          brightness[size_t(j)] = std::max(brightness[size_t(j)], qGray(image.pixel(x, y)));
+    }
+    const QString seen = QString("%1 %2 %3 %4 %5")
+                             .arg(brightness[0])
+                             .arg(brightness[1])
+                             .arg(brightness[2])
+                             .arg(brightness[3])
+                             .arg(brightness[4]);
+    // Dropped revolutions are gone; the kept ones fade with age, the current one is full white.
+    QVERIFY2(brightness[0] == 0 && brightness[1] == 0, qPrintable(seen));
+    QVERIFY2(brightness[4] > 240 && brightness[3] < brightness[4] - 30 &&
+                 brightness[2] < brightness[3] - 30 && brightness[2] > 60,
+             qPrintable(seen));
+
+    // A selection over the whole view picks the current revolution only.
+    std::vector<int> picked;
+    connect(view_, &PointCloudView::areaPicked, this,
+            [&](std::vector<int> indices) { picked = indices; });
+    view_->toggleAreaSelectionMode();
+    drag(5, 5, kWidth - 5, kHeight - 5);
+    view_->toggleAreaSelectionMode();
+    QCOMPARE(int(picked.size()), 15 * 15);
+    for (const DrawnPoint& p : view_->realTimePointsAt(picked))
+      QVERIFY2(std::fabs(p.x - 1.0f) < 0.11f, qPrintable(QString::number(p.x)));
+
+    // A shorter trail drops the oldest and shades the rest for its length; an empty revolution
+    // ends the trail; so does clearing the view.
+    view_->setTrailLength(2);
+    QCOMPARE(view_->drawnRevolutions(), 2);
+    QCOMPARE(view_->drawnShade(1), PointCloudView::trailShade(1, 2));
+    view_->setClouds({}, {}, 3);
+    QCOMPARE(view_->drawnRevolutions(), 1);
+    view_->setClouds(block(0), {}, 3);
+    view_->setClouds(block(1), {}, 3);
+    QCOMPARE(view_->drawnRevolutions(), 2);
+    view_->clearAll();
+    QCOMPARE(view_->drawnRevolutions(), 0);
   }
 
   void cameraPresetsFitTheCloud_data() {
