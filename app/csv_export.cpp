@@ -16,7 +16,8 @@ bool isZeroedPlace(const LidarData& scan, int ch, size_t i) {
   return scan.distance[size_t(ch)][i] == 0.0f && scan.adjustedTime[size_t(ch)][i] == 0;
 }
 
-// scan without its zeroed places, or nullptr when it has none (the common case: no copy).
+}  // namespace
+
 std::unique_ptr<LidarData> withoutZeroedPlaces(const LidarData& scan) {
   bool any = false;
   for (int ch = 0; ch < kChannelCount && !any; ++ch)
@@ -37,8 +38,6 @@ std::unique_ptr<LidarData> withoutZeroedPlaces(const LidarData& scan) {
   }
   return kept;
 }
-
-}  // namespace
 
 CsvExport::~CsvExport() { finish(); }
 

@@ -8,6 +8,7 @@
 #include <QString>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "acquisition/csv_writer.h"
@@ -15,6 +16,11 @@
 #include "acquisition/lidar_data.h"
 
 namespace tovik {
+
+// Live decoding moves the points of the next revolution's start out of a closing one and leaves
+// zeroed places behind (distance 0 and time 0), never measured there. scan without them, or
+// nullptr when it has none (the common case: no copy).
+std::unique_ptr<LidarData> withoutZeroedPlaces(const LidarData& scan);
 
 class CsvExport {
  public:

@@ -137,6 +137,7 @@ manwindow::manwindow(QWidget* parent) : QMainWindow(parent), ui_(new Ui::manwind
   // 8.
   connectButtons();
   createRecordController();
+  createCloudExportButton();
   createShortcuts();
 
   // 9.

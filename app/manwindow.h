@@ -303,6 +303,16 @@ class manwindow : public QMainWindow {
   void writeCsvRevolution(const tovik::AngleTable& deviceAngles);
   // Shows the end of an export in the status bar, or its failure in a message box.
   void reportCsvOutcome(tovik::CsvExport::Outcome outcome);
+  // PCD/PLY export of the shown revolution or of the selected points: the button with its menu
+  // beside the CSV export, made in code (app/manwindow_export.cpp).
+  void createCloudExportButton();
+  // Asks for a file name and writes the points; false when nothing was written (cancelled,
+  // nothing to write, or a failure the operator is shown).
+  bool exportCloud(bool selectedOnly);
+  // Asks for the cloud file name given the default one; empty means cancelled. Unset: Qt's own
+  // save-file dialog.
+  std::function<QString(const QString&)> cloudFileNameProvider_;
+  void showExportFailure(const QString& text, const QString& boxName);
   // The status bar's stop control of a running export, which also shows its progress.
   QToolButton* csvStopButton_ = nullptr;
   void showCsvProgress();

@@ -1,13 +1,18 @@
-// The main window's CSV export: the request from the save-data options window, the file, and
-// the CSV pass that takes the place of drawing while an export runs.
+// The main window's exports: the CSV export (the request from the save-data options window, the
+// file, and the CSV pass that takes the place of drawing while an export runs) and the PCD/PLY
+// file of the shown revolution or of the selected points.
 #include <QDateTime>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QMenu>
 #include <QMessageBox>
 #include <QStatusBar>
 #include <QToolButton>
 
+#include "app/cloud_export.h"
 #include "app/manwindow.h"
+#include "dialogs/Form_QLaserSelection.h"
 #include "ui_manwindow.h"
 
 tovik::csv::RowOptions manwindow::csvRowOptions() const {
@@ -50,14 +55,10 @@ void manwindow::receiveSaveDataOption(bool isSave, int freams, float angleMin, f
   }
   // Truncating the capture that is open for playback would pull the pages from under it.
   if (capture_ && capture_->isSameFile(QFile::encodeName(path).toStdString())) {
-    const QString text =
+    showExportFailure(
         tr("%1 is the capture file open in the Offline tab. Choose another name for the CSV file.")
-            .arg(QDir::toNativeSeparators(path));
-    notify(text);
-    auto* box = new QMessageBox(QMessageBox::Warning, tr("Warning"), text, QMessageBox::Ok, this);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->setObjectName(QStringLiteral("csvExportFailure"));
-    box->open();
+            .arg(QDir::toNativeSeparators(path)),
+        QStringLiteral("csvExportFailure"));
     return;
   }
 
@@ -137,16 +138,118 @@ void manwindow::reportCsvOutcome(tovik::CsvExport::Outcome outcome) {
     case tovik::CsvExport::Outcome::kFinished:
       notify(csvExport_.finishedText());
       break;
-    case tovik::CsvExport::Outcome::kFailed: {
-      const QString text = csvExport_.failedText();
-      notify(text);
-      // Not exec(): this may run inside the handling of a revolution, and a nested event loop
-      // would hand the next revolutions to the pass while the box is up.
-      auto* box = new QMessageBox(QMessageBox::Warning, tr("Warning"), text, QMessageBox::Ok, this);
-      box->setAttribute(Qt::WA_DeleteOnClose);
-      box->setObjectName(QStringLiteral("csvExportFailure"));
-      box->open();
+    case tovik::CsvExport::Outcome::kFailed:
+      showExportFailure(csvExport_.failedText(), QStringLiteral("csvExportFailure"));
       break;
-    }
   }
+}
+
+void manwindow::showExportFailure(const QString& text, const QString& boxName) {
+  notify(text);
+  // Not exec(): this may run inside the handling of a revolution, and a nested event loop would
+  // hand the next revolutions to the pass while the box is up.
+  auto* box = new QMessageBox(QMessageBox::Warning, tr("Warning"), text, QMessageBox::Ok, this);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->setObjectName(boxName);
+  box->open();
+}
+
+// --- PCD/PLY ---------------------------------------------------------------------------------
+
+void manwindow::createCloudExportButton() {
+  QToolButton* csv = ui_->toolButton_11;
+  auto* button = new QToolButton(ui_->Tab_3);
+  button->setObjectName(QStringLiteral("toolButton_exportCloud"));
+  button->setText(tr("PCD/PLY"));
+  button->setToolTip(
+      tr("Export the shown revolution or the selected points as a PCD or PLY point cloud"));
+  button->setIcon(csv->icon());
+  button->setIconSize(csv->iconSize());
+  button->setMinimumSize(csv->minimumSize());
+  button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+  button->setAutoRaise(true);
+  button->setPopupMode(QToolButton::InstantPopup);
+  auto* menu = new QMenu(button);
+  QAction* revolution = menu->addAction(tr("Export shown revolution..."));
+  revolution->setObjectName(QStringLiteral("actionExportRevolutionCloud"));
+  connect(revolution, &QAction::triggered, this, [this] { exportCloud(false); });
+  QAction* selection = menu->addAction(tr("Export selected points..."));
+  selection->setObjectName(QStringLiteral("actionExportSelectionCloud"));
+  connect(selection, &QAction::triggered, this, [this] { exportCloud(true); });
+  connect(menu, &QMenu::aboutToShow, this,
+          [this, selection] { selection->setEnabled(selectionActive_); });
+  button->setMenu(menu);
+  ui_->layout_Tab_3->insertWidget(ui_->layout_Tab_3->indexOf(csv) + 1, button);
+}
+
+bool manwindow::exportCloud(bool selectedOnly) {
+  if (lastScan_.totalPoints() == 0) {
+    notify(tr("No revolution has arrived yet: there is nothing to export."));
+    return false;
+  }
+  if (selectedOnly && !selectionActive_) {
+    notify(tr("No area is selected: press Select and drag over points first."));
+    return false;
+  }
+  // The revolution shown now, taken before the dialog lets the next ones in.
+  const LidarData scan = lastScan_;
+  const tovik::SelectionBox box = selectionBox_;
+
+  const QString defaultName =
+      QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd-hh-mm")) +
+      QStringLiteral(".pcd");
+  QString path = cloudFileNameProvider_
+                     ? cloudFileNameProvider_(defaultName)
+                     : QFileDialog::getSaveFileName(this, tr("Export point cloud"), defaultName,
+                                                    tr("Point clouds (*.pcd *.ply)"), nullptr,
+                                                    QFileDialog::DontUseNativeDialog);
+  if (path.isEmpty()) {
+    notify(tr("Point cloud export cancelled"));
+    return false;
+  }
+  tovik::CloudFormat format = tovik::CloudFormat::Pcd;
+  if (QFileInfo(path).suffix().isEmpty()) {
+    path += QStringLiteral(".pcd");
+  } else if (!tovik::cloudFormatOfName(path, &format)) {
+    showExportFailure(tr("%1: the file name must end in .pcd or .ply, which give the format.")
+                          .arg(QDir::toNativeSeparators(path)),
+                      QStringLiteral("cloudExportFailure"));
+    return false;
+  }
+  if (capture_ && capture_->isSameFile(QFile::encodeName(path).toStdString())) {
+    showExportFailure(tr("%1 is the capture file open in the Offline tab. Choose another name for "
+                         "the point cloud file.")
+                          .arg(QDir::toNativeSeparators(path)),
+                      QStringLiteral("cloudExportFailure"));
+    return false;
+  }
+
+  // The channels and the display angle of the view; the geometry and rows of the CSV export.
+  tovik::csv::RowOptions options;
+  options.accuaryMode = accuaryMode_;
+  options.channels = 0;
+  for (int k = 0; k < 16; ++k)
+    if (laserSelection_->channelShown(k)) options.channels = uint16_t(options.channels | (1u << k));
+  options.channelNumber = channelNumber_;
+  const tovik::AngleTable angles =
+      tovik::chooseVerticalAngles(degreeMode_, tovik::deviceVerticalAnglesSnapshot());
+  const std::vector<tovik::CloudPoint> points = tovik::viewCloudPoints(
+      scan, angles, options, displayAngleLimit_, selectedOnly ? &box : nullptr);
+  if (points.empty()) {
+    notify(selectedOnly ? tr("The selected area holds no point of the shown revolution.")
+                        : tr("The shown revolution has no point to export."));
+    return false;
+  }
+  std::string error;
+  if (!tovik::writeCloudFile(QFile::encodeName(path).toStdString(), format, points, &error)) {
+    showExportFailure(
+        tr("The point cloud file %1 could not be written: %2.")
+            .arg(QDir::toNativeSeparators(path), QString::fromLocal8Bit(error.c_str())),
+        QStringLiteral("cloudExportFailure"));
+    return false;
+  }
+  notify(tr("Point cloud saved: %1 points to %2")
+             .arg(points.size())
+             .arg(QDir::toNativeSeparators(path)));
+  return true;
 }
