@@ -11,6 +11,7 @@
 #include <vtkLODActor.h>
 #include <vtkLookupTable.h>
 #include <vtkOrientationMarkerWidget.h>
+#include <vtkProperty.h>
 #include <vtkRenderWindowInteractor.h>
 #include <vtkRenderer.h>
 #include <vtkRendererCollection.h>
@@ -128,7 +129,7 @@ struct PointCloudView::Impl {
   // The revolutions drawn before the current one, newest first. Their actors left the
   // visualizer's cloud map when they aged, so neither area picking nor removeAllPointClouds
   // sees them.
-  std::deque<vtkSmartPointer<vtkLODActor>> trail;
+  std::deque<pcl::visualization::CloudActor> trail;
   // The selection mode last reported by areaSelectionModeChanged.
   bool selecting = false;
   // The left button went down while the view was selecting: only such a drag selects.
@@ -176,26 +177,37 @@ struct PointCloudView::Impl {
                                              pointSize, id);
   }
 
-  // The shown revolution becomes the newest of the trail; the next one gets an actor of its own.
+  // The shown revolution becomes the newest of the trail. The next one takes over the actor of
+  // the revolution that leaves a full trail, whose buffers it overwrites in place as a trail of
+  // one does: a steady stream allocates no new actors. Drawn last, the current revolution wins
+  // where an older one lies at the same depth.
   void ageRealTime() {
     auto clouds = viewer->getCloudActorMap();
     const auto it = clouds->find(kRealTimeId);
     if (it == clouds->end()) return;
-    trail.push_front(it->second.actor);
+    trail.push_front(std::move(it->second));
     clouds->erase(it);
+    if (trail.size() < size_t(trailLength)) return;
+    pcl::visualization::CloudActor reused = std::move(trail.back());
+    trail.pop_back();
+    renderer->RemoveActor(reused.actor);
+    renderer->AddActor(reused.actor);
+    reused.actor->GetProperty()->SetDiffuse(1.0);
+    clouds->emplace(kRealTimeId, std::move(reused));
   }
 
   // Keeps at most keep revolutions of the trail and shades them by age.
   void trimTrail(size_t keep) {
     while (trail.size() > keep) {
-      renderer->RemoveActor(trail.back());
+      renderer->RemoveActor(trail.back().actor);
       trail.pop_back();
     }
     // Lighting is off for points, so the diffuse factor scales each point's own colour: a
-    // darker opaque revolution, as cheap to draw as the current one (translucency would make
-    // every frame sort or blend all trail points).
+    // darker revolution that stays opaque and draws as the current one does (translucent
+    // actors would go through the renderer's translucent pass).
     for (size_t age = 1; age <= trail.size(); ++age)
-      trail[age - 1]->GetProperty()->SetDiffuse(PointCloudView::trailShade(int(age), trailLength));
+      trail[age - 1].actor->GetProperty()->SetDiffuse(
+          PointCloudView::trailShade(int(age), trailLength));
   }
 
   void replaceClicked() {
@@ -306,7 +318,7 @@ void PointCloudView::setClouds(const std::vector<DrawnPoint>& realTime,
 
   // A revolution without points (none passed the filters, or an export took its place) ends
   // the trail: the view shows what it shows now.
-  if (d_->trailLength > 1 && !realTime.empty()) {
+  if (d_->trailLength > 1 && !realTime.empty() && !d_->realTime->empty()) {
     d_->ageRealTime();
   } else {
     d_->trimTrail(0);
@@ -337,7 +349,7 @@ double PointCloudView::trailShade(int age, int n) {
 double PointCloudView::drawnShade(int age) const {
   if (age == 0) return hasCloud(kRealTimeId) ? 1.0 : 0.0;
   if (age < 0 || size_t(age) > d_->trail.size()) return 0.0;
-  return d_->trail[size_t(age) - 1]->GetProperty()->GetDiffuse();
+  return d_->trail[size_t(age) - 1].actor->GetProperty()->GetDiffuse();
 }
 
 void PointCloudView::setColorLegend(int colorMode) {

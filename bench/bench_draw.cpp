@@ -134,7 +134,9 @@ void BM_TableNormalRowsShown(benchmark::State& state) {
 }
 BENCHMARK(BM_TableNormalRowsShown)->Unit(benchmark::kMicrosecond);
 
-// The redraw as the main window does it: replace both clouds, render, at 1280x720.
+// The redraw as the main window does it: replace both clouds, render, at 1280x720; with the
+// colour legend shown (intensity) or hidden (solid colour). CPU is the process's, the software
+// renderer's threads included.
 void BM_Redraw(benchmark::State& state) {
   if (!qApp) {
     state.SkipWithError("no X display: run under xvfb-run");
@@ -148,6 +150,7 @@ void BM_Redraw(benchmark::State& state) {
   QVTKOpenGLNativeWidget screen;
   screen.resize(1280, 720);
   tovik::PointCloudView view(&screen);
+  view.setColorLegend(state.range(1) ? tovik::kColorIntensity : tovik::kColorSolid);
   screen.show();
   QApplication::processEvents();
   view.setCameraPreset(1);
@@ -162,10 +165,50 @@ void BM_Redraw(benchmark::State& state) {
       benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_Redraw)
-    ->ArgName("points")
-    ->Arg(30000)
-    ->Arg(60000)
+    ->ArgNames({"points", "legend"})
+    ->Args({0, 0})
+    ->Args({0, 1})
+    ->Args({30000, 0})
+    ->Args({30000, 1})
+    ->Args({60000, 1})
     ->Unit(benchmark::kMillisecond)
+    ->MeasureProcessCPUTime()
+    ->UseRealTime()
+    ->MinTime(3.0);
+
+// The redraw with a trail of n revolutions of a 600 rpm stream (32,000 points each): every
+// frame adds the newest revolution, ages the others and draws them all.
+void BM_RedrawTrail(benchmark::State& state) {
+  if (!qApp) {
+    state.SkipWithError("no X display: run under xvfb-run");
+    return;
+  }
+  tovik::PassResult result;
+  tovik::runRevolutionPass(simulatedRevolution(600), deviceSettings(), &result);
+  const std::vector<tovik::DrawnPoint> points = result.realTime;
+  QVTKOpenGLNativeWidget screen;
+  screen.resize(1280, 720);
+  tovik::PointCloudView view(&screen);
+  view.setTrailLength(int(state.range(0)));
+  screen.show();
+  QApplication::processEvents();
+  view.setCameraPreset(1);
+  for (int i = 0; i < state.range(0); ++i) view.setClouds(points, {}, 1);
+  view.resetCamera();
+  for (auto _ : state) {
+    view.setClouds(points, {}, 1);
+    view.render();
+  }
+  state.counters["drawn"] = double(points.size()) * double(view.drawnRevolutions());
+  state.counters["frames/s"] =
+      benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_RedrawTrail)
+    ->ArgName("trail")
+    ->Arg(1)
+    ->Arg(10)
+    ->Unit(benchmark::kMillisecond)
+    ->MeasureProcessCPUTime()
     ->UseRealTime()
     ->MinTime(3.0);
 

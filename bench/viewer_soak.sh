@@ -4,9 +4,12 @@
 # passed and drawn per second, the mean revolution pass and redraw times, the longest wait of a
 # revolution for its redraw, the viewer's CPU and its resident memory over time.
 #
+# TOVIK16_TRAILS=N in the environment starts the viewer with a trail of N revolutions (1 to 20).
+#
 #   bench/viewer_soak.sh BUILD DURATION [simulator options...]
 #   bench/viewer_soak.sh build 600 --rpm 1200
 #   bench/viewer_soak.sh build 600 --dual
+#   TOVIK16_TRAILS=10 bench/viewer_soak.sh build 600
 set -euo pipefail
 build=${1:?build dir}
 duration=${2:?seconds}
@@ -31,6 +34,7 @@ done
 ticks=$(getconf CLK_TCK)
 cpu() { awk '{print $14 + $15}' "/proc/$viewer/stat"; }
 rss() { awk '/VmRSS/ {print $2}' "/proc/$viewer/status"; }
+echo "# trail of ${TOVIK16_TRAILS:-1} revolution(s); load average $(cut -d' ' -f1-3 /proc/loadavg)"
 echo "# t_s  rss_kB  cpu_%"
 start=$(date +%s.%N)
 lastCpu=$(cpu)

@@ -387,20 +387,23 @@ class PointCloudViewTest : public QObject {
     };
     view_->setColorLegend(tovik::kColorSolid);
     view_->setTrailLength(3);
-    for (int j = 0; j < 5; ++j) view_->setClouds(block(j), {}, 3);
-    QCOMPARE(view_->drawnRevolutions(), 3);
-    QCOMPARE(view_->drawnShade(0), 1.0);
-    QVERIFY(view_->drawnShade(1) < 1.0 && view_->drawnShade(2) < view_->drawnShade(1) &&
-            view_->drawnShade(2) > 0.0);
-    QCOMPARE(view_->drawnShade(3), 0.0);
-
     vtkRenderer* renderer = screen_->renderWindow()->GetRenderers()->GetFirstRenderer();
     vtkCamera* camera = renderer->GetActiveCamera();
     camera->SetPosition(0, 0, 5);
     camera->SetFocalPoint(0, 0, 0);
     camera->SetViewUp(0, 1, 0);
     renderer->ResetCameraClippingRange();
-    view_->render();
+    // Drawn one by one, as revolutions arrive: each one's shade changes after its first frame.
+    for (int j = 0; j < 5; ++j) {
+      view_->setClouds(block(j), {}, 3);
+      view_->render();
+    }
+    QCOMPARE(view_->drawnRevolutions(), 3);
+    QCOMPARE(view_->drawnShade(0), 1.0);
+    QVERIFY(view_->drawnShade(1) < 1.0 && view_->drawnShade(2) < view_->drawnShade(1) &&
+            view_->drawnShade(2) > 0.0);
+    QCOMPARE(view_->drawnShade(3), 0.0);
+
     const QImage image = screen_->grabFramebuffer();
     // The brightest pixel around each block's centre.
     std::array<int, 5> brightness{};
