@@ -487,6 +487,9 @@ void manwindow::onDisconnectLidar() {
   if (getSet_->isRunning()) getSet_->stopRequested = true;
   // A receiver that playback stopped stays stopped.
   parkedLive_ = LiveReceiver::kNone;
+  // The last revolution stays in view, without the trail of the stream that ended.
+  viewer_->dropTrail();
+  viewer_->render();
   updateLinkState();
 }
 

@@ -127,9 +127,15 @@ struct PointCloudView::Impl {
   vtkSmartPointer<vtkScalarBarActor> legend;
   int trailLength = 1;
   // The revolutions drawn before the current one, newest first. Their actors left the
-  // visualizer's cloud map when they aged, so neither area picking nor removeAllPointClouds
-  // sees them.
+  // visualizer's cloud map and renderer when they aged: neither area picking nor
+  // removeAllPointClouds sees them.
   std::deque<pcl::visualization::CloudActor> trail;
+  // Draws the trail in the layer below the visualizer's renderer, with the same camera. The
+  // depth buffer is cleared between the layers, so the current revolution is drawn over its
+  // trail and the depth the info text picks is the current revolution's. Only in the window
+  // while the trail is longer than one revolution.
+  vtkSmartPointer<vtkRenderer> trailRenderer;
+  bool trailLayerShown = false;
   // The selection mode last reported by areaSelectionModeChanged.
   bool selecting = false;
   // The left button went down while the view was selecting: only such a drag selects.
@@ -185,12 +191,15 @@ struct PointCloudView::Impl {
     auto clouds = viewer->getCloudActorMap();
     const auto it = clouds->find(kRealTimeId);
     if (it == clouds->end()) return;
+    showTrailLayer(true);
+    renderer->RemoveActor(it->second.actor);
+    trailRenderer->AddActor(it->second.actor);
     trail.push_front(std::move(it->second));
     clouds->erase(it);
     if (trail.size() < size_t(trailLength)) return;
     pcl::visualization::CloudActor reused = std::move(trail.back());
     trail.pop_back();
-    renderer->RemoveActor(reused.actor);
+    trailRenderer->RemoveActor(reused.actor);
     renderer->AddActor(reused.actor);
     reused.actor->GetProperty()->SetDiffuse(1.0);
     clouds->emplace(kRealTimeId, std::move(reused));
@@ -199,15 +208,30 @@ struct PointCloudView::Impl {
   // Keeps at most keep revolutions of the trail and shades them by age.
   void trimTrail(size_t keep) {
     while (trail.size() > keep) {
-      renderer->RemoveActor(trail.back().actor);
+      trailRenderer->RemoveActor(trail.back().actor);
       trail.pop_back();
     }
+    if (trail.empty()) showTrailLayer(false);
     // Lighting is off for points, so the diffuse factor scales each point's own colour: a
     // darker revolution that stays opaque and draws as the current one does (translucent
     // actors would go through the renderer's translucent pass).
     for (size_t age = 1; age <= trail.size(); ++age)
       trail[age - 1].actor->GetProperty()->SetDiffuse(
           PointCloudView::trailShade(int(age), trailLength));
+  }
+
+  void showTrailLayer(bool on) {
+    if (on == trailLayerShown) return;
+    trailLayerShown = on;
+    if (on) {
+      window->SetNumberOfLayers(std::max(2, window->GetNumberOfLayers()));
+      renderer->SetLayer(1);
+      trailRenderer->SetActiveCamera(renderer->GetActiveCamera());
+      window->AddRenderer(trailRenderer);
+    } else {
+      window->RemoveRenderer(trailRenderer);
+      renderer->SetLayer(0);
+    }
   }
 
   void replaceClicked() {
@@ -280,6 +304,11 @@ PointCloudView::PointCloudView(QVTKOpenGLNativeWidget* screen, QObject* parent)
 
   d_->picker = vtkSmartPointer<vtkWorldPointPicker>::New();
 
+  d_->trailRenderer = vtkSmartPointer<vtkRenderer>::New();
+  d_->trailRenderer->SetLayer(0);
+  d_->trailRenderer->InteractiveOff();
+  d_->trailRenderer->SetBackground(0.0, 0.0, 0.0);
+
   d_->legendTable = vtkSmartPointer<vtkLookupTable>::New();
   d_->legend = vtkSmartPointer<vtkScalarBarActor>::New();
   d_->legend->SetLookupTable(d_->legendTable);
@@ -335,6 +364,8 @@ void PointCloudView::setTrailLength(int n) {
 }
 
 int PointCloudView::trailLength() const { return d_->trailLength; }
+
+void PointCloudView::dropTrail() { d_->trimTrail(0); }
 
 int PointCloudView::drawnRevolutions() const {
   return int(d_->trail.size()) + (hasCloud(kRealTimeId) ? 1 : 0);

@@ -40,6 +40,8 @@ class PointCloudView : public QObject {
   static constexpr int kMaxTrailLength = 20;
   void setTrailLength(int n);
   int trailLength() const;
+  // Removes the trail; the current revolution stays. Does not render.
+  void dropTrail();
   // Revolutions in view: the current one (when drawn) and its trail.
   int drawnRevolutions() const;
   // The brightness factor (0..1] of the revolution drawn age revolutions before the current one

@@ -451,6 +451,28 @@ class PointCloudViewTest : public QObject {
     QCOMPARE(view_->drawnRevolutions(), 2);
     view_->clearAll();
     QCOMPARE(view_->drawnRevolutions(), 0);
+
+    // A red revolution 1 m above the green current one, both around (1, 0): the current one is
+    // drawn over its trail and the info text reads its depth, 1 m from the sensor.
+    std::vector<DrawnPoint> above = block(4), below = block(4);
+    for (DrawnPoint& p : above) {
+      p.z = 1.0f;
+      p.g = p.b = 0;
+    }
+    for (DrawnPoint& p : below) p.r = p.b = 0;
+    view_->setClouds(above, {}, 3);
+    view_->render();
+    view_->setClouds(below, {}, 3);
+    camera->SetPosition(1, 0, 5);
+    camera->SetFocalPoint(1, 0, 0);
+    renderer->ResetCameraClippingRange();
+    view_->render();
+    QCOMPARE(view_->drawnRevolutions(), 2);
+    screen_->interactor()->SetEventInformation(kWidth / 2, kHeight / 2);
+    view_->refreshInfoText();
+    QVERIFY2(view_->lastInfoText().startsWith("Distance:1.0"), qPrintable(view_->lastInfoText()));
+    const QRgb middle = screen_->grabFramebuffer().pixel(kWidth / 2, kHeight / 2);
+    QVERIFY2(qGreen(middle) > 200 && qRed(middle) < 60, qPrintable(QString::number(middle, 16)));
   }
 
   void cameraPresetsFitTheCloud_data() {
