@@ -11,6 +11,7 @@ RevolutionIndex RevolutionIndex::build(const std::vector<const uint8_t*>& packet
   index.echoCode_ = echoCode;
   index.starts_.reserve(packets.size() / 64 + 1);
   index.closes_.reserve(packets.size() / 64 + 1);
+  index.dropsBefore_.reserve(packets.size() / 64 + 1);
 
   // The assemblers' own close rule, the size cap included: a revolution dropped at the cap is
   // not indexed, and the next one opens with the block after it.
@@ -25,6 +26,9 @@ RevolutionIndex RevolutionIndex::build(const std::vector<const uint8_t*>& packet
       if (e == RevolutionCutter::Event::Closed) {
         index.starts_.push_back(pending);
         index.closes_.push_back(p);
+        index.dropsBefore_.push_back(uint32_t(index.dropped_));
+      } else {
+        ++index.dropped_;
       }
       pending = k + 1 < kBlocksPerPacket ? RevolutionStart{p, k + 1} : RevolutionStart{p + 1, 0};
     }

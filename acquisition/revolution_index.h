@@ -50,12 +50,18 @@ class RevolutionIndex {
   // Revolution i (i < size()) starts at start(i) and closes in packet closePacket(i).
   const RevolutionStart& start(size_t i) const { return starts_[i]; }
   size_t closePacket(size_t i) const { return closes_[i]; }
+  // Revolutions dropped at the size cap (kMaxRevolutionBlocks) before revolution i closed, and in
+  // the whole list.
+  size_t droppedBefore(size_t i) const { return dropsBefore_[i]; }
+  size_t dropped() const { return dropped_; }
 
  private:
   Layout layout_ = Layout::Single;
   int echoCode_ = kDualEcho;
   std::vector<RevolutionStart> starts_;
   std::vector<size_t> closes_;
+  std::vector<uint32_t> dropsBefore_;
+  size_t dropped_ = 0;
 };
 
 // Decodes revolution i of packets into *frame with assembler, which is reset first and must have

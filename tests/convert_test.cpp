@@ -2,15 +2,23 @@
 // on them, its output files, messages and exit statuses checked.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pcl/PCLPointCloud2.h>
+#include <pcl/conversions.h>
+#include <pcl/io/pcd_io.h>
+#include <pcl/io/ply_io.h>
+#include <pcl/point_types.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <random>
 #include <set>
@@ -208,7 +216,9 @@ int rawFromRow(const std::vector<std::string>& row) {
 TEST_F(ConvertTest, WritesHeaderAndEveryClosedRevolution) {
   const RunResult r = run({capture()});
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.err, "");
+  // Without device packets the layout is judged from the point packets, and that is said.
+  EXPECT_NE(r.err.find("look like Tovik16-1"), std::string::npos) << r.err;
+  EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
   EXPECT_EQ(r.out.substr(0, sizeof kHeader), std::string(kHeader) + "\n");
   const Csv csv = parseCsv(r.out);
   EXPECT_TRUE(csv.idsAscending);
@@ -442,6 +452,16 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"outputMissing", {"@", "-o"}, 2, "needs a value"},
         FailureCase{"outputInMissingDir", {"@", "-o", "%no/such/dir/out.csv"}, 4, "cannot create"},
         FailureCase{"outputIsDirectory", {"@", "-o", "%"}, 4, "cannot create"},
+        FailureCase{"formatXyz", {"@", "--format", "xyz"}, 2, "--format"},
+        FailureCase{"revolutionsReversed", {"@", "--revolutions", "3:2"}, 2, "--revolutions"},
+        FailureCase{"revolutionsZero", {"@", "--revolutions", "0:2"}, 2, "--revolutions"},
+        FailureCase{"patternTwoNumbers", {"@", "--format", "pcd", "-o", "a%d_%d"}, 2, "pattern"},
+        FailureCase{"patternNotNumber", {"@", "--format", "ply", "-o", "a%s"}, 2, "pattern"},
+        FailureCase{"cloudNoPattern", {"@", "--format", "ply", "-o", "%x.ply"}, 2, "no folder"},
+        FailureCase{"cloudMissingFolder",
+                    {"@", "--format", "pcd", "-o", "%no/such/dir/"},
+                    4,
+                    "No such file"},
         // The input is checked before the output is created.
         FailureCase{"badInputBeforeOutput", {"%absent.pcap", "-o", "%x.csv"}, 3, "absent.pcap"}),
     [](const ::testing::TestParamInfo<FailureCase>& info) { return info.param.name; });
@@ -503,6 +523,10 @@ TEST_F(ConvertTest, EveryThreadCountWritesTheSameBytes) {
       {capture(), "--stats"},
       {path("capped.pcap").string()},
       {path("capped.pcap").string(), "--stats"},
+      // From a later revolution the single-threaded path seeks through the revolution index.
+      {path("capped.pcap").string(), "--revolutions", "2:3"},
+      {path("capped.pcap").string(), "--revolutions", "2:", "--stats"},
+      {capture(), "--revolutions", "2:9", "--frames", "1", "--stats"},
   };
 #ifdef TOVIK_HAVE_SIM
   writeSimCapture(path("sim-single.pcap"), false);
@@ -514,6 +538,7 @@ TEST_F(ConvertTest, EveryThreadCountWritesTheSameBytes) {
   cases.push_back({dual, "--sensor", "Tovik16-2"});
   cases.push_back({dual, "--sensor", "Tovik16-2", "--echo", "1", "--degree", "1", "--frames", "3"});
   cases.push_back({dual, "--sensor", "Tovik16-2", "--echo", "2", "--stats"});
+  cases.push_back({dual, "--echo", "1", "--revolutions", "3:5"});
 #endif
   for (const auto& args : cases) {
     std::vector<std::string> serial = args;
@@ -673,6 +698,155 @@ TEST_F(ConvertTest, SimulatorCaptureLandsInsideTheRoom) {
     }
     EXPECT_GT(hits, csv.rows.size() * 9 / 10);  // a closed room answers nearly every beam
     EXPECT_EQ(outside, 0u);
+  }
+}
+#endif
+
+// The rows of FreamIDs first..last of a whole conversion, under its header.
+std::string slice(const std::string& whole, int first, int last) {
+  std::string out;
+  for (const std::string& line : splitLines(whole)) {
+    const int id = std::atoi(line.c_str());
+    if (line.rfind("FreamID", 0) == 0 || (id >= first && id <= last)) out += line + "\n";
+  }
+  return out;
+}
+
+TEST_F(ConvertTest, RevolutionRangeIsTheSliceOfTheWholeOutput) {
+  const RunResult whole = run({capture(), "--channels", "2,7"});
+  ASSERT_EQ(whole.status, 0) << whole.err;
+  ASSERT_EQ(parseCsv(whole.out).rowsPerFrame.size(), 3u);
+  struct Range {
+    std::vector<std::string> args;
+    int first, last;
+  };
+  for (const Range& r :
+       {Range{{"--revolutions", "2:3"}, 2, 3}, Range{{"--revolutions", "3:3"}, 3, 3},
+        Range{{"--revolutions", "2:"}, 2, 3},
+        Range{{"--revolutions", "1:3", "--frames", "2"}, 1, 2},
+        Range{{"--revolutions", "4:9"}, 4, 0}}) {
+    for (const char* threads : {"0", "2"}) {
+      std::vector<std::string> args = {capture(), "--channels", "2,7", "--threads", threads};
+      args.insert(args.end(), r.args.begin(), r.args.end());
+      const RunResult got = run(args);
+      ASSERT_EQ(got.status, 0) << got.err;
+      EXPECT_EQ(got.out, slice(whole.out, r.first, r.last)) << r.args[1] << ", " << threads;
+    }
+  }
+}
+
+// The points of every PCD or PLY file, read back through PCL, against the CSV rows of the same
+// revolution.
+void expectCloudsHoldTheRows(const Csv& csv, const std::function<fs::path(int)>& fileOf, bool ply) {
+  size_t row = 0;
+  for (const auto& [id, rows] : csv.rowsPerFrame) {
+    SCOPED_TRACE("FreamID " + std::to_string(id));
+    pcl::PCLPointCloud2 cloud;
+    const fs::path file = fileOf(id);
+    ASSERT_EQ(ply ? pcl::io::loadPLYFile(file.string(), cloud)
+                  : pcl::io::loadPCDFile(file.string(), cloud),
+              0)
+        << file;
+    ASSERT_EQ(size_t(cloud.width) * cloud.height, rows);
+    pcl::PointCloud<pcl::PointXYZ> xyz;
+    pcl::fromPCLPointCloud2(cloud, xyz);
+    const auto channel =
+        std::find_if(cloud.fields.begin(), cloud.fields.end(),
+                     [](const pcl::PCLPointField& f) { return f.name == "channel"; });
+    ASSERT_NE(channel, cloud.fields.end());
+    ASSERT_EQ(channel->datatype, pcl::PCLPointField::UINT16);
+    size_t bad = 0;
+    for (size_t i = 0; i < rows; ++i, ++row) {
+      const auto& want = csv.rows[row];
+      uint16_t ch = 0;
+      std::memcpy(&ch, cloud.data.data() + i * cloud.point_step + channel->offset, 2);
+      const double got[3] = {xyz[i].x, xyz[i].y, xyz[i].z};
+      for (int c = 0; c < 3; ++c) {
+        const double v = std::strtod(want[1 + c].c_str(), nullptr);
+        bad += std::fabs(v - got[c]) > 5e-6 * std::fabs(got[c]) + 1e-9;
+      }
+      bad += std::to_string(ch) != want[5];
+    }
+    EXPECT_EQ(bad, 0u);
+  }
+  EXPECT_EQ(row, csv.rows.size());
+}
+
+TEST_F(ConvertTest, PcdAndPlyFilesHoldTheCsvPointsOfEachRevolution) {
+  const std::vector<std::string> filters = {"--channels", "0,5,15", "--azimuth", "30:300"};
+  std::vector<std::string> args = {capture()};
+  args.insert(args.end(), filters.begin(), filters.end());
+  const RunResult csvRun = run(args);
+  ASSERT_EQ(csvRun.status, 0) << csvRun.err;
+  const Csv csv = parseCsv(csvRun.out);
+  ASSERT_EQ(csv.rowsPerFrame.size(), 3u);
+
+  const fs::path folder = path("clouds");
+  fs::create_directories(folder);
+  for (const char* threads : {"0", "2"}) {
+    std::vector<std::string> pcd = args;
+    pcd.insert(pcd.end(), {"--format", "pcd", "--threads", threads, "-o", folder.string()});
+    const RunResult pcdRun = run(pcd);
+    ASSERT_EQ(pcdRun.status, 0) << pcdRun.err;
+    EXPECT_EQ(pcdRun.out, "");
+    expectCloudsHoldTheRows(
+        csv,
+        [&](int id) {
+          char name[32];
+          std::snprintf(name, sizeof name, "three_%05d.pcd", id);
+          return folder / name;
+        },
+        false);
+
+    std::vector<std::string> ply = args;
+    ply.insert(ply.end(),
+               {"--format", "ply", "--threads", threads, "-o", (folder / "rev%d.ply").string()});
+    const RunResult plyRun = run(ply);
+    ASSERT_EQ(plyRun.status, 0) << plyRun.err;
+    expectCloudsHoldTheRows(
+        csv, [&](int id) { return folder / ("rev" + std::to_string(id) + ".ply"); }, true);
+    EXPECT_FALSE(fs::exists(folder / "rev4.ply"));  // the open revolution is not written
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+  }
+}
+
+#ifdef TOVIK_HAVE_SIM
+// Without --sensor, --degree and --resolution the capture's device packets decide; without device
+// packets the layout is judged from the point packets.
+TEST_F(ConvertTest, SensorAutoDecodesAsTheDeviceWasSet) {
+  for (bool dual : {false, true}) {
+    for (bool withDevice : {true, false}) {
+      SCOPED_TRACE(std::string(dual ? "dual" : "single") + (withDevice ? ", device packets" : ""));
+      tovik::sim::RunOptions o;
+      o.sim.dualReturn = dual;
+      o.sim.degreeMode = tovik::kDegree133;
+      o.sim.accuaryMode = tovik::kResolution04;
+      o.revolutionLimit = 3;
+      o.withDevicePackets = withDevice;
+      o.quiet = true;
+      const fs::path file = path("auto.pcap");
+      {
+        std::ofstream out(file, std::ios::binary);
+        std::string error;
+        ASSERT_TRUE(tovik::sim::writeCapture(o, out, nullptr, &error)) << error;
+      }
+      const RunResult automatic = run({file.string()});
+      ASSERT_EQ(automatic.status, 0) << automatic.err;
+      std::vector<std::string> args = {file.string(), "--sensor", dual ? "Tovik16-2" : "Tovik16-1"};
+      if (withDevice) {
+        EXPECT_EQ(automatic.err, "");
+        args.insert(args.end(), {"--degree", "1", "--resolution", "1"});
+      } else {
+        EXPECT_NE(automatic.err.find(dual ? "Tovik16-2" : "Tovik16-1"), std::string::npos)
+            << automatic.err;
+      }
+      const RunResult explicitly = run(args);
+      ASSERT_EQ(explicitly.status, 0) << explicitly.err;
+      EXPECT_EQ(explicitly.err, "");
+      EXPECT_TRUE(automatic.out == explicitly.out);
+      EXPECT_EQ(parseCsv(automatic.out).rowsPerFrame.size(), 3u);
+    }
   }
 }
 #endif

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <thread>
@@ -58,7 +59,81 @@ bool parseChannels(const std::string& text, uint16_t* mask) {
   return true;
 }
 
+// "A:B" or "A:" with 1 <= A <= B.
+bool parseRange(const std::string& text, int64_t* first, int64_t* last) {
+  const size_t colon = text.find(':');
+  if (colon == std::string::npos) return false;
+  int64_t a = 0, b = -1;
+  if (!parseInteger(text.substr(0, colon), 1, INT32_MAX, &a)) return false;
+  const std::string tail = text.substr(colon + 1);
+  if (!tail.empty() && !parseInteger(tail, a, INT32_MAX, &b)) return false;
+  *first = a;
+  *last = b;
+  return true;
+}
+
 }  // namespace
+
+bool CloudNames::setPattern(const std::string& pattern, std::string* error) {
+  std::string prefix, suffix;
+  bool found = false, zero = false;
+  int width = 0;
+  for (size_t i = 0; i < pattern.size(); ++i) {
+    std::string& out = found ? suffix : prefix;
+    if (pattern[i] != '%') {
+      out.push_back(pattern[i]);
+      continue;
+    }
+    if (i + 1 < pattern.size() && pattern[i + 1] == '%') {
+      out.push_back('%');
+      ++i;
+      continue;
+    }
+    size_t j = i + 1;
+    const bool z = j < pattern.size() && pattern[j] == '0';
+    if (z) ++j;
+    int w = 0;
+    while (j < pattern.size() && std::isdigit(static_cast<unsigned char>(pattern[j])) && w < 100)
+      w = w * 10 + (pattern[j++] - '0');
+    if (found || j >= pattern.size() || pattern[j] != 'd' || w >= 100) {
+      *error = "bad output pattern '" + pattern +
+               "' (expected exactly one %d, %5d or %05d conversion; %% for a literal %)";
+      return false;
+    }
+    found = true;
+    zero = z;
+    width = w;
+    i = j;
+  }
+  if (!found) {
+    *error = "output pattern '" + pattern + "' holds no %d conversion for the revolution number";
+    return false;
+  }
+  prefix_ = prefix;
+  suffix_ = suffix;
+  zeroPad_ = zero;
+  width_ = width;
+  return true;
+}
+
+void CloudNames::setFolder(const std::string& folder, const std::string& capturePath,
+                           const char* extension) {
+  std::string base = capturePath.substr(capturePath.find_last_of('/') + 1);
+  const size_t dot = base.find_last_of('.');
+  if (dot != std::string::npos && dot > 0) base.erase(dot);
+  prefix_ = folder.empty() ? std::string() : folder.back() == '/' ? folder : folder + "/";
+  prefix_ += base + "_";
+  suffix_ = std::string(".") + extension;
+  zeroPad_ = true;
+  width_ = 5;
+}
+
+std::string CloudNames::name(int64_t freamId) const {
+  char digits[32];
+  std::snprintf(digits, sizeof digits, zeroPad_ ? "%0*lld" : "%*lld", width_,
+                static_cast<long long>(freamId));
+  return prefix_ + digits + suffix_;
+}
 
 int defaultThreads() {
 #if defined(__linux__)
@@ -72,18 +147,29 @@ std::string usageText() {
   return "Usage: tovik16-convert [options] CAPTURE [-o OUTPUT]\n"
          "\n"
          "Decodes the point data packets of a pcap/pcapng capture as forward offline playback\n"
-         "does and writes every closed revolution as CSV rows (FreamID 1, 2, 3, ...). The\n"
-         "revolution still open at the end of the file is not written.\n"
+         "does and writes every closed revolution as CSV rows (FreamID 1, 2, 3, ...), or as one\n"
+         "point cloud file per revolution. The revolution still open at the end of the file is\n"
+         "not written.\n"
          "\n"
          "Options:\n"
-         "  --sensor Tovik16-1|Tovik16-2  single-return or dual-return decoding "
-         "(default Tovik16-1)\n"
+         "  --format csv|pcd|ply  CSV rows (default), or binary PCD / binary little-endian PLY\n"
+         "                        files, one per revolution, with the points the CSV gives\n"
+         "                        (fields x y z intensity channel azimuth time)\n"
+         "  --sensor auto|Tovik16-1|Tovik16-2  auto (default) takes single or dual return, the\n"
+         "                        angle table and the resolution from the capture's device\n"
+         "                        packets; without any, it judges the layout from the point\n"
+         "                        packets and says so on standard error\n"
          "  --echo 0|1|2          dual-return echo: 0 both merged, 1 strong, 2 second "
          "(default 0)\n"
-         "  --degree 0|1          nominal vertical angle table: 0 = 2 degree, 1 = 1.33 degree "
-         "(default 0)\n"
-         "  --resolution 0|1      distance per count: 0 = 0.25 cm, 1 = 0.4 cm (default 0)\n"
+         "  --degree 0|1          vertical angle table: 0 = 2 degree, 1 = 1.33 degree "
+         "(default:\n"
+         "                        the device's, else 0)\n"
+         "  --resolution 0|1      distance per count: 0 = 0.25 cm, 1 = 0.4 cm (default: the\n"
+         "                        device's, else 0)\n"
          "  --frames N            write the first N revolutions only (N >= 1; default all)\n"
+         "  --revolutions A:B     write revolutions A to B (FreamIDs counted from 1 at the start\n"
+         "                        of the capture, both included; 'A:' runs to the end). They\n"
+         "                        keep their FreamIDs; with --frames N, the first N of them\n"
          "  --azimuth MIN:MAX     write points with MIN <= azimuth <= MAX degrees "
          "(default 0:360)\n"
          "  --channels LIST       comma-separated channel indices 0..15 (default all)\n"
@@ -92,10 +178,17 @@ std::string usageText() {
          "                        writing one (default: the cores available); 0 does all of\n"
          "                        it on one thread. The output is the same either way.\n"
          "  --progress            report progress on standard error (automatic on a terminal)\n"
-         "  -o, --output OUTPUT   write to OUTPUT instead of standard output ('-' is standard "
-         "output)\n"
+         "  -o, --output OUTPUT   CSV: write to OUTPUT instead of standard output ('-' is\n"
+         "                        standard output). PCD/PLY: a folder (an existing one, or a\n"
+         "                        name ending in '/'), which receives CAPTURENAME_00001.pcd,\n"
+         "                        ..., or a pattern with one %d conversion for the FreamID,\n"
+         "                        such as out_%05d.ply (default: the current folder)\n"
          "  -h, --help            show this text\n"
          "  --version             show the version and the git revision of the build\n"
+         "\n"
+         "Vertical angles: the device's own from its first device packet, unless one lies more\n"
+         "than 1.5 degrees from the nominal table; then (and without device packets) the\n"
+         "nominal table.\n"
          "\n"
          "A revolution that never closes within " +
          std::to_string(kMaxRevolutionPoints) +
@@ -150,9 +243,9 @@ ParseResult parseArguments(int argc, const char* const* argv, Options* options,
       value = arg.substr(2);
       hasValue = true;
     }
-    static const char* const kValued[] = {"--sensor", "--echo",    "--degree",   "--resolution",
-                                          "--frames", "--azimuth", "--channels", "--threads",
-                                          "--output", "-o"};
+    static const char* const kValued[] = {"--sensor", "--echo",    "--degree",      "--resolution",
+                                          "--frames", "--azimuth", "--channels",    "--threads",
+                                          "--output", "-o",        "--revolutions", "--format"};
     bool known = false;
     for (const char* v : kValued) known = known || name == v;
     if (!known) {
@@ -173,22 +266,38 @@ ParseResult parseArguments(int argc, const char* const* argv, Options* options,
     };
     int64_t n = 0;
     if (name == "--sensor") {
-      if (value == kSensorSingleOffline) {
+      o.sensorGiven = value != "auto";
+      if (value == kSensorSingleOffline || value == "auto") {
         o.dualReturn = false;
       } else if (value == kSensorDualOffline) {
         o.dualReturn = true;
       } else {
-        return bad("Tovik16-1 or Tovik16-2");
+        return bad("auto, Tovik16-1 or Tovik16-2");
       }
+    } else if (name == "--format") {
+      if (value == "csv") {
+        o.format = Format::Csv;
+      } else if (value == "pcd") {
+        o.format = Format::Pcd;
+      } else if (value == "ply") {
+        o.format = Format::Ply;
+      } else {
+        return bad("csv, pcd or ply");
+      }
+    } else if (name == "--revolutions") {
+      if (!parseRange(value, &o.firstRevolution, &o.lastRevolution))
+        return bad("A:B or A: with 1 <= A <= B");
     } else if (name == "--echo") {
       if (!parseInteger(value, 0, 2, &n)) return bad("0, 1 or 2");
       o.echoCode = int(n);
     } else if (name == "--degree") {
       if (!parseInteger(value, 0, 1, &n)) return bad("0 or 1");
       o.degreeMode = int(n);
+      o.degreeGiven = true;
     } else if (name == "--resolution") {
       if (!parseInteger(value, 0, 1, &n)) return bad("0 or 1");
       o.accuaryMode = int(n);
+      o.resolutionGiven = true;
     } else if (name == "--frames") {
       if (!parseInteger(value, 1, INT32_MAX, &n)) return bad("a whole number of at least 1");
       o.maxFrames = n;
@@ -221,6 +330,12 @@ ParseResult parseArguments(int argc, const char* const* argv, Options* options,
     return ParseResult::Error;
   }
   o.capturePath = positional[0];
+  // A pattern is checked here; whether a plain name is a folder is the caller's to find out.
+  if (o.format != Format::Csv && !o.statsOnly && o.outputPath.find('%') != std::string::npos &&
+      o.outputPath.back() != '/') {
+    CloudNames names;
+    if (!names.setPattern(o.outputPath, error)) return ParseResult::Error;
+  }
   *options = o;
   return ParseResult::Run;
 }

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "acquisition/point_packet.h"
+#include "acquisition/revolution_index.h"
 
 namespace tovik::convert {
 
@@ -16,15 +17,53 @@ namespace {
 // The serial path hands rows to the sink in chunks of at least this size.
 constexpr size_t kFlushBytes = 1 << 20;
 
-void addFrame(const LidarData& frame, const Settings& s, int64_t freamId, std::string* text,
+// Counts a revolution and formats or writes it; false when the frame output failed.
+bool addFrame(const LidarData& frame, const Settings& s, int64_t freamId, std::string* text,
               Counts* counts) {
   counts->points += frame.totalPoints();
-  counts->rows += s.statsOnly ? csv::countRows(frame, s.rows)
-                              : csv::appendRevolution(*text, frame, int(freamId), s.angles, s.rows);
+  if (s.statsOnly || s.frameOutput) {
+    counts->rows += csv::countRows(frame, s.rows);
+    return s.statsOnly || s.frameOutput(frame, freamId);
+  }
+  counts->rows += csv::appendRevolution(*text, frame, int(freamId), s.angles, s.rows);
+  return true;
+}
+
+bool enoughFrames(const Settings& s, int64_t converted) {
+  return s.maxFrames > 0 && converted >= s.maxFrames;
+}
+
+// From a revolution other than the first: the index finds where it starts, and only the
+// revolutions converted are decoded.
+bool convertSerialFrom(const std::vector<const uint8_t*>& packets, const Settings& s,
+                       const Sink& sink, const ProgressFn& progress, Counts* counts) {
+  const RevolutionIndex index = RevolutionIndex::build(packets, s.layout, s.echoCode);
+  OfflineAssembler assembler(s.layout);
+  assembler.setEchoCode(s.echoCode);
+  std::string buffer;
+  LidarData frame;
+  size_t i = size_t(s.firstRevolution);
+  for (; i < index.size() && !enoughFrames(s, int64_t(counts->revolutions)); ++i) {
+    if (!decodeRevolution(assembler, packets, index, i, &frame)) return false;
+    ++counts->revolutions;
+    if (!addFrame(frame, s, int64_t(i) + 1, &buffer, counts)) return false;
+    assembler.recycle(std::move(frame));
+    if (buffer.size() >= kFlushBytes) {
+      if (!sink(buffer)) return false;
+      buffer.clear();
+    }
+    if (progress) progress(index.closePacket(i), packets.size());
+  }
+  // Walked as far as the last revolution converted, or through the list.
+  const bool stopped = counts->revolutions > 0 && enoughFrames(s, int64_t(counts->revolutions));
+  counts->packets = stopped ? index.closePacket(i - 1) + 1 : packets.size();
+  counts->capped = stopped ? index.droppedBefore(i - 1) : index.dropped();
+  return buffer.empty() || sink(buffer);
 }
 
 bool convertSerial(const std::vector<const uint8_t*>& packets, const Settings& s, const Sink& sink,
                    const ProgressFn& progress, Counts* counts) {
+  if (s.firstRevolution > 0) return convertSerialFrom(packets, s, sink, progress, counts);
   OfflineAssembler assembler(s.layout);
   assembler.setEchoCode(s.echoCode);
   std::string buffer;
@@ -36,9 +75,9 @@ bool convertSerial(const std::vector<const uint8_t*>& packets, const Settings& s
     assembler.addPacket(packets[i], +1, frames);
     ++counts->packets;
     for (LidarData& frame : frames) {
-      addFrame(frame, s, int64_t(++counts->revolutions), &buffer, counts);
+      if (!addFrame(frame, s, int64_t(++counts->revolutions), &buffer, counts)) return false;
       assembler.recycle(std::move(frame));
-      if (s.maxFrames > 0 && int64_t(counts->revolutions) >= s.maxFrames) {
+      if (enoughFrames(s, int64_t(counts->revolutions))) {
         enough = true;
         break;
       }
@@ -63,6 +102,7 @@ struct Job {
   std::string text;
   Counts counts;
   bool mismatch = false;  // the worker's assembler did not close where the cutter did
+  bool failed = false;    // the frame output could not write it
 };
 
 class Pipeline {
@@ -112,7 +152,8 @@ class Pipeline {
     RevolutionCutter cutter(s_.layout, s_.echoCode);
     size_t firstPacket = 0;
     int firstBlock = 0;
-    int64_t cutCount = 0;
+    int64_t cutCount = 0;  // revolutions handed to the workers
+    int64_t closes = 0;    // revolutions closed since the start of the list
     bool enough = false;
     size_t i = 0;
     for (; i < packets_.size() && !enough; ++i) {
@@ -121,13 +162,16 @@ class Pipeline {
         for (int k = 0; k < kBlocksPerPacket; ++k) {
           const RevolutionCutter::Event e = cutter.addBlock(k, rawBlockAzimuth(p, k));
           if (e == RevolutionCutter::Event::None) continue;
-          if (e == RevolutionCutter::Event::Closed) {
+          if (e == RevolutionCutter::Event::Closed && closes < s_.firstRevolution) {
+            ++closes;  // before the range: found, not decoded
+          } else if (e == RevolutionCutter::Event::Closed) {
+            ++closes;
             std::unique_lock<std::mutex> lock(mutex_);
             Job& j = job(cutCount);
             changed_.wait(lock, [&] { return stop_ || j.state == Job::State::Free; });
             if (stop_) return;
             j.state = Job::State::Cut;
-            j.freamId = cutCount + 1;
+            j.freamId = closes;
             j.firstPacket = firstPacket;
             j.firstBlock = firstBlock;
             j.lastPacket = i;
@@ -140,7 +184,7 @@ class Pipeline {
           }
           firstPacket = k + 1 < kBlocksPerPacket ? i : i + 1;
           firstBlock = (k + 1) % kBlocksPerPacket;
-          if (s_.maxFrames > 0 && cutCount >= s_.maxFrames) {
+          if (enoughFrames(s_, cutCount)) {
             enough = true;
             break;
           }
@@ -176,6 +220,7 @@ class Pipeline {
       }
       j->counts = Counts();
       j->text.clear();
+      j->failed = false;
       j->mismatch = !decode(assembler, *j, frames);
       // The next revolution starts from a reset assembler, whatever happened here.
       if (j->mismatch) assembler.reset();
@@ -201,7 +246,7 @@ class Pipeline {
         if (!assembler.addBlock(k, +1)) continue;
         LidarData frame = assembler.takeFrame();
         const bool there = p == j.lastPacket && k == last;
-        if (there) addFrame(frame, s_, j.freamId, &j.text, &j.counts);
+        if (there) j.failed = !addFrame(frame, s_, j.freamId, &j.text, &j.counts);
         assembler.recycle(std::move(frame));
         return there;
       }
@@ -228,7 +273,8 @@ class Pipeline {
         mismatch_ = true;
         return false;
       }
-      if (!s_.statsOnly && !sink_(j->text)) return false;
+      if (j->failed) return false;
+      if (!s_.statsOnly && !s_.frameOutput && !sink_(j->text)) return false;
       ++counts->revolutions;
       counts->points += j->counts.points;
       counts->rows += j->counts.rows;

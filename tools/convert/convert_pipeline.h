@@ -23,11 +23,20 @@
 
 namespace tovik::convert {
 
+// Writes one revolution to a place of its own (a file per revolution) instead of CSV rows. Called
+// on the worker threads, for several revolutions at once, in any order; returns false when the
+// revolution could not be written (the callee keeps why).
+using FrameFn = std::function<bool(const LidarData& frame, int64_t freamId)>;
+
 struct Settings {
   OfflineAssembler::Layout layout = OfflineAssembler::Layout::Single;
   int echoCode = kDualEcho;
-  int64_t maxFrames = -1;  // -1: every closed revolution
+  // Revolutions before this one (0-based) are found by the close rule alone and not decoded; the
+  // converted ones keep their FreamIDs from the start of the list (firstRevolution + 1, ...).
+  int64_t firstRevolution = 0;
+  int64_t maxFrames = -1;  // -1: every closed revolution from firstRevolution on
   bool statsOnly = false;  // count rows instead of formatting them
+  FrameFn frameOutput;     // set: each revolution goes here, and the sink receives nothing
   AngleTable angles{};     // vertical angles of the rows
   csv::RowOptions rows;
   int threads = 0;  // workers; 0 does everything on the calling thread
@@ -35,7 +44,7 @@ struct Settings {
 
 struct Counts {
   uint64_t packets = 0;      // point data packets walked
-  uint64_t revolutions = 0;  // closed revolutions taken
+  uint64_t revolutions = 0;  // closed revolutions converted
   uint64_t points = 0;       // points of those revolutions, all channels
   uint64_t rows = 0;         // points the azimuth and channel filters let through
   uint64_t capped = 0;       // revolutions dropped at kMaxRevolutionBlocks without closing

@@ -1,19 +1,26 @@
-// tovik16-convert: writes the revolutions of a capture file as CSV rows, without the viewer.
+// tovik16-convert: writes the revolutions of a capture file as CSV rows or point cloud files,
+// without the viewer.
 //
 // Decoding is forward offline playback: every point data packet in file order, each closed
 // revolution numbered from 1, the revolution still open at the end of the file dropped. The
-// vertical angles are the nominal table of --degree, because a capture carries no device angles
-// the converter could trust. The work is spread over --threads workers (convert_pipeline.h).
+// decoding and the vertical angles come from the capture's first device packet, as the viewer
+// takes them from a live device; the command line overrides them. The work is spread over
+// --threads workers (convert_pipeline.h).
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <vector>
 
+#include "acquisition/capture_description.h"
 #include "acquisition/capture_file.h"
+#include "acquisition/cloud_file.h"
 #include "acquisition/csv_writer.h"
 #include "acquisition/geometry.h"
 #include "acquisition/revolution_assembler.h"
@@ -122,6 +129,54 @@ class Output {
   std::string error_;
 };
 
+// The decoding of the capture: its device packets' settings, the command line's where given. The
+// notes for standard error go to *notes.
+void chooseDecoding(const Options& opt, const tovik::capture::Index& index,
+                    tovik::convert::Settings* settings, std::string* notes) {
+  const tovik::CaptureDescription device = tovik::describeCapture(index.devicePackets);
+  bool dual = opt.dualReturn;
+  int degreeMode = opt.degreeMode;
+  int accuaryMode = opt.accuaryMode;
+  // An all-zero device table never passes the plausibility check: the nominal table is used.
+  tovik::AngleTable deviceAngles{};
+  if (device.fromDevice) {
+    if (!opt.sensorGiven) dual = device.dualReturn();
+    if (!opt.degreeGiven) degreeMode = device.degreeMode;
+    if (!opt.resolutionGiven) accuaryMode = device.accuaryMode;
+    deviceAngles = device.verticalAngles;
+  } else if (!opt.sensorGiven) {
+    const tovik::LayoutGuess guess = tovik::guessLayout(index.pointPackets);
+    dual = guess == tovik::LayoutGuess::Dual;
+    *notes += std::string("note: no device packets in the capture; ") +
+              (guess == tovik::LayoutGuess::Unknown
+                   ? "its point packets do not tell the layout, decoding as "
+                   : "its point packets look like ") +
+              (dual ? tovik::kSensorDualOffline : tovik::kSensorSingleOffline) +
+              " (--sensor overrides)";
+  }
+  settings->layout =
+      dual ? tovik::OfflineAssembler::Layout::Dual : tovik::OfflineAssembler::Layout::Single;
+  settings->angles = tovik::chooseVerticalAngles(degreeMode, deviceAngles);
+  settings->rows.accuaryMode = accuaryMode;
+}
+
+// Where the clouds go; false with *error set when OUTPUT is neither a folder nor a pattern.
+bool chooseCloudNames(const Options& opt, const char* extension, tovik::convert::CloudNames* names,
+                      std::string* error) {
+  const std::string& out = opt.outputPath;
+  struct stat st {};
+  if (out.empty() || out == "-" || out.back() == '/' ||
+      (stat(out.c_str(), &st) == 0 && S_ISDIR(st.st_mode))) {
+    names->setFolder(out.empty() || out == "-" ? std::string() : out, opt.capturePath, extension);
+    return true;
+  }
+  if (out.find('%') == std::string::npos) {
+    *error = "'" + out + "' is no folder and no pattern with %d (one file per revolution)";
+    return false;
+  }
+  return names->setPattern(out, error);
+}
+
 int run(const Options& opt) {
   Progress progress(opt.progress || isatty(STDERR_FILENO) == 1);
 
@@ -144,27 +199,58 @@ int run(const Options& opt) {
              capture.summary() + ")");
   }
 
+  const bool clouds = opt.format != tovik::convert::Format::Csv && !opt.statsOnly;
+  const tovik::CloudFormat cloudFormat =
+      opt.format == tovik::convert::Format::Pcd ? tovik::CloudFormat::Pcd : tovik::CloudFormat::Ply;
+  tovik::convert::CloudNames cloudNames;
+  if (clouds) {
+    std::string error;
+    if (!chooseCloudNames(opt, tovik::cloudExtension(cloudFormat), &cloudNames, &error)) {
+      complain(error);
+      return tovik::convert::kExitUsage;
+    }
+  }
+
   Output out;
-  if (!out.open(opt.outputPath)) {
+  if (!clouds && !out.open(opt.outputPath)) {
     complain(out.error());
     return tovik::convert::kExitOutput;
   }
 
   tovik::convert::Settings settings;
-  settings.layout = opt.dualReturn ? tovik::OfflineAssembler::Layout::Dual
-                                   : tovik::OfflineAssembler::Layout::Single;
+  std::string notes;
+  chooseDecoding(opt, index, &settings, &notes);
+  if (!notes.empty()) complain(notes);
   settings.echoCode = opt.echoCode;
+  settings.firstRevolution = opt.firstRevolution - 1;
   settings.maxFrames = opt.maxFrames;
+  if (opt.lastRevolution > 0) {
+    const int64_t inRange = opt.lastRevolution - opt.firstRevolution + 1;
+    settings.maxFrames = settings.maxFrames > 0 ? std::min(settings.maxFrames, inRange) : inRange;
+  }
   settings.statsOnly = opt.statsOnly;
-  // An all-zero device table never passes the plausibility check: the nominal table is used.
-  settings.angles = tovik::chooseVerticalAngles(opt.degreeMode, tovik::AngleTable{});
-  settings.rows.accuaryMode = opt.accuaryMode;
   settings.rows.angleMin = opt.angleMin;
   settings.rows.angleMax = opt.angleMax;
   settings.rows.channels = opt.channels;
   settings.threads = opt.threads;
 
-  if (!opt.statsOnly) {
+  // One file per revolution, written by the workers; the first failure is kept for the message.
+  std::mutex cloudErrorMutex;
+  std::string cloudError;
+  if (clouds) {
+    settings.frameOutput = [&](const LidarData& frame, int64_t freamId) {
+      thread_local std::vector<tovik::CloudPoint> points;
+      points.clear();
+      tovik::appendCloudPoints(frame, settings.angles, settings.rows, &points);
+      std::string error;
+      if (tovik::writeCloudFile(cloudNames.name(freamId), cloudFormat, points, &error)) return true;
+      std::lock_guard<std::mutex> lock(cloudErrorMutex);
+      if (cloudError.empty()) cloudError = error;
+      return false;
+    };
+  }
+
+  if (!opt.statsOnly && !clouds) {
     std::string header;
     tovik::csv::appendHeader(header);
     if (!out.write(header)) {
@@ -185,8 +271,8 @@ int run(const Options& opt) {
       out.close();
       return tovik::convert::kExitInternal;
     }
-    complain(out.error());
-    out.close();
+    complain(clouds ? cloudError : out.error());
+    if (!clouds) out.close();
     return tovik::convert::kExitOutput;
   }
   progress.report("converting", index.pointPackets.size(), index.pointPackets.size());
@@ -206,7 +292,7 @@ int run(const Options& opt) {
     if (counts.capped > 0)
       buffer += "revolutions dropped at the size cap: " + std::to_string(counts.capped) + "\n";
   }
-  if (!out.write(buffer) || !out.close()) {
+  if (!clouds && (!out.write(buffer) || !out.close())) {
     complain(out.error());
     return tovik::convert::kExitOutput;
   }
@@ -214,7 +300,10 @@ int run(const Options& opt) {
     complain("warning: " + std::to_string(counts.capped) + " revolution(s) never closed within " +
              std::to_string(tovik::kMaxRevolutionPoints) + " points and were left out");
   }
-  if (counts.revolutions == 0) {
+  if (counts.revolutions == 0 && opt.firstRevolution > 1) {
+    complain("warning: '" + opt.capturePath + "' holds no revolution " +
+             std::to_string(opt.firstRevolution) + " (--revolutions)");
+  } else if (counts.revolutions == 0) {
     complain("warning: no complete revolution in '" + opt.capturePath + "' (" +
              std::to_string(capture.pointCount()) + " point data packets)");
   }
