@@ -103,7 +103,9 @@ CaptureReader::CaptureReader(const std::string& path, int layout, int echoCode, 
   source->echoCode = echoCode;
   source->degreeMode = degreeMode >= 0 ? degreeMode : haveModes ? modes.degreeMode : kDegree2;
   source->accuaryMode = accuaryMode >= 0 ? accuaryMode : haveModes ? modes.accuaryMode : 0;
-  source->angles = chooseVerticalAngles(source->degreeMode, AngleTable{});
+  // The device's own angles under the viewer's 1.5 degree rule, as the converter takes them.
+  source->angles = chooseVerticalAngles(
+      source->degreeMode, haveModes ? decodeVerticalAngles(devices.front()) : AngleTable{});
   {
     py::gil_scoped_release nogil;
     source->index = RevolutionIndex::build(packets, source->layout, source->echoCode);

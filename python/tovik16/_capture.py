@@ -196,8 +196,9 @@ def open(
             from the capture's first device information packet, else single return.
         echo: dual-return echo code: 0 both echoes merged, 1 strongest, 2 second.
         degree: vertical angle table, 0 (2 degree) or 1 (1.33 degree); None takes it from the
-            first device information packet, else 0. The capture's nominal table is used, as the
-            converter does.
+            first device information packet, else 0. The vertical angles are that packet's own
+            unless one lies more than 1.5 degrees from the nominal table (then, and without
+            device packets, the nominal table), as the converter takes them.
         resolution: distance per raw count, 0 (0.25 cm) or 1 (0.4 cm); None as for degree.
 
     Raises:
