@@ -763,6 +763,61 @@ RevolutionCutter::Event RevolutionCutter::addBlock(int k, uint16_t rawAzimuth) {
   return Event::None;
 }
 
+RevolutionCounter::RevolutionCounter(OfflineAssembler::Layout layout, int echoCode,
+                                     uint16_t channels, float angleMin, float angleMax)
+    : cutter_(layout, echoCode),
+      dual_(layout == OfflineAssembler::Layout::Dual),
+      echoCode_(normalizedEcho(echoCode)),
+      pairMask_(0),
+      channelsCounted_(0),
+      angleMin_(angleMin),
+      angleMax_(angleMax),
+      // Block azimuths lie in [0, 360) and a block spans less than 360 degrees, so every point
+      // azimuth lies in [0, 360) too.
+      everyAzimuth_(angleMin <= 0.0f && angleMax >= 360.0f) {
+  for (int ch = 0; ch < kChannelCount; ++ch) {
+    if (!(channels & (1u << ch))) continue;
+    pairMask_ |= 3u << (2 * ch);
+    ++channelsCounted_;
+  }
+}
+
+uint64_t RevolutionCounter::blockRows(float base, float delta) const {
+  if (everyAzimuth_) return 2 * uint64_t(channelsCounted_);
+  alignas(16) float a[kRecordsPerBlock];
+  assembly::blockPointAzimuths(base, delta, a);
+  uint32_t inside = 0;
+  for (int j = 0; j < kRecordsPerBlock; ++j)
+    inside |= uint32_t((angleMin_ <= a[j]) & (a[j] <= angleMax_)) << j;
+  return uint64_t(__builtin_popcount(inside & pairMask_));
+}
+
+void RevolutionCounter::addToTrack(Track& t, float az) const {
+  // interpolatePrevious: the block before this one gets its azimuths now.
+  if (t.blocks > 0) t.rows += blockRows(t.last, assembly::forwardDelta(t.last, az));
+  t.beforeLast = t.last;
+  t.last = az;
+  ++t.blocks;
+}
+
+void RevolutionCounter::closeTrack(const Track& t, uint64_t* points, uint64_t* rows) const {
+  if (t.blocks < 2) return;
+  *points += uint64_t(t.blocks) * 2 * kChannelCount;
+  *rows += t.rows + blockRows(t.last, assembly::forwardDelta(t.beforeLast, t.last));
+}
+
+RevolutionCutter::Event RevolutionCounter::addBlock(int k, uint16_t rawAzimuth) {
+  const RevolutionCutter::Event e = cutter_.addBlock(k, rawAzimuth);
+  addToTrack(tracks_[dual_ ? k % 2 : 0], blockAzimuthDegrees(rawAzimuth));
+  if (e == RevolutionCutter::Event::Closed) {
+    points_ = rows_ = 0;
+    if (!dual_ || echoCode_ != kSecondEcho) closeTrack(tracks_[0], &points_, &rows_);
+    if (dual_ && echoCode_ != kStrongEcho) closeTrack(tracks_[1], &points_, &rows_);
+  }
+  if (e != RevolutionCutter::Event::None) tracks_[0] = tracks_[1] = Track();
+  return e;
+}
+
 int OfflineAssembler::addPacket(const uint8_t* image, int direction, std::vector<LidarData>& out) {
   if (!beginPacket(image)) return 0;
   // Most packets close nothing: forward, they are decoded whole, channel by channel, into the

@@ -237,6 +237,46 @@ class RevolutionCutter {
   float lastTested_ = 0.0f;
 };
 
+// The counts of forward offline decoding (OfflineAssembler, direction +1) without decoding a point:
+// the cutter's close rule, plus each block's point azimuths computed as the assembler computes
+// them, tested against an azimuth range. A statistics pass costs a few operations per block
+// instead of a frame's worth of stores.
+class RevolutionCounter {
+ public:
+  // channels: bit k set counts channel index k's rows; a point is a row when
+  // angleMin <= azimuth <= angleMax (csv::countRows over the decoded frame).
+  RevolutionCounter(OfflineAssembler::Layout layout, int echoCode, uint16_t channels,
+                    float angleMin, float angleMax);
+  // Block k of a packet that passed the FF EE test, with its raw azimuth (hundredths). On Closed,
+  // points() and rows() hold the closed revolution's counts until the next call.
+  RevolutionCutter::Event addBlock(int k, uint16_t rawAzimuth);
+  uint64_t points() const { return points_; }  // all channels, as LidarData::totalPoints()
+  uint64_t rows() const { return rows_; }
+
+ private:
+  // One accumulator of the assembler (the single-return frame, or the even or odd blocks).
+  struct Track {
+    uint32_t blocks = 0;
+    float last = 0.0f, beforeLast = 0.0f;
+    uint64_t rows = 0;  // rows of the blocks whose azimuths are known (all but the last)
+  };
+  uint64_t blockRows(float base, float delta) const;
+  void addToTrack(Track& t, float az) const;
+  // Points and rows of a track at close: its last block's azimuths are extrapolated; a track of
+  // one block has none and its points are trimmed away.
+  void closeTrack(const Track& t, uint64_t* points, uint64_t* rows) const;
+
+  RevolutionCutter cutter_;
+  bool dual_;
+  int echoCode_;
+  uint32_t pairMask_;  // bit 2 ch and 2 ch + 1 set for every counted channel ch (pair order)
+  int channelsCounted_;
+  float angleMin_, angleMax_;
+  bool everyAzimuth_;  // the range holds [0, 360): every point is a row
+  Track tracks_[2];    // single: [0]; dual: [0] even blocks, [1] odd blocks
+  uint64_t points_ = 0, rows_ = 0;
+};
+
 namespace assembly {
 // Building blocks on plain frames (exposed for tests); the assemblers build with FrameBuilder,
 // which computes the same values.

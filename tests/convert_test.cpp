@@ -597,10 +597,9 @@ TEST(ConvertPipeline, WriterFaultLeavesNoThreadBehind) {
   }
 }
 
-// The cutter finds the revolutions with the rule the assembler closes them by: same blocks, same
-// drops at the cap, on streams with jumps, standing stretches, out-of-range azimuths and packets
-// that fail the FF EE test.
-TEST(ConvertPipeline, CutterClosesWhereTheAssemblerDoes) {
+// A stream with jumps, standing stretches, out-of-range azimuths and packets that fail the FF EE
+// test.
+std::vector<tovik::test::PacketImage> jumpyStream() {
   std::mt19937 rng(10);
   std::vector<tovik::test::PacketImage> stream;
   uint32_t az = 0;
@@ -615,6 +614,13 @@ TEST(ConvertPipeline, CutterClosesWhereTheAssemblerDoes) {
     }
     stream.push_back(b.image());
   }
+  return stream;
+}
+
+// The cutter finds the revolutions with the rule the assembler closes them by: same blocks, same
+// drops at the cap.
+TEST(ConvertPipeline, CutterClosesWhereTheAssemblerDoes) {
+  const std::vector<tovik::test::PacketImage> stream = jumpyStream();
   using Layout = tovik::OfflineAssembler::Layout;
   for (Layout layout : {Layout::Single, Layout::Dual}) {
     for (int echo : {0, 1, 2}) {
@@ -640,6 +646,51 @@ TEST(ConvertPipeline, CutterClosesWhereTheAssemblerDoes) {
       }
       EXPECT_GT(closes, 20u);
       EXPECT_EQ(drops, 1u);
+    }
+  }
+}
+
+// --stats counts without decoding: per revolution the points and filtered rows of decoding.
+TEST(ConvertPipeline, CounterGivesTheCountsOfDecoding) {
+  const std::vector<tovik::test::PacketImage> stream = jumpyStream();
+  struct Filter {
+    uint16_t channels;
+    float lo, hi;
+  };
+  using Layout = tovik::OfflineAssembler::Layout;
+  for (Layout layout : {Layout::Single, Layout::Dual}) {
+    for (int echo : {0, 1, 2}) {
+      for (const Filter f : {Filter{0xFFFF, 0, 360}, Filter{0x8021, 0, 360},
+                             Filter{0x8021, 30.5f, 200}, Filter{0xFFFF, 359.5f, 400}}) {
+        SCOPED_TRACE(std::to_string(int(layout)) + " echo " + std::to_string(echo) + " " +
+                     std::to_string(f.channels) + " " + std::to_string(f.lo));
+        tovik::csv::RowOptions rows;
+        rows.channels = f.channels;
+        rows.angleMin = f.lo;
+        rows.angleMax = f.hi;
+        tovik::OfflineAssembler a(layout);
+        a.setEchoCode(echo);
+        tovik::RevolutionCounter counter(layout, echo, f.channels, f.lo, f.hi);
+        std::vector<std::pair<uint64_t, uint64_t>> decoded, counted;
+        std::vector<LidarData> frames;
+        uint64_t drops = 0;
+        for (const auto& image : stream) {
+          frames.clear();
+          a.addPacket(image.data(), +1, frames);
+          for (const LidarData& frame : frames)
+            decoded.emplace_back(frame.totalPoints(), tovik::csv::countRows(frame, rows));
+          if (!tovik::isPointPacket(image.data())) continue;
+          for (int k = 0; k < tovik::kBlocksPerPacket; ++k) {
+            const auto e = counter.addBlock(k, tovik::rawBlockAzimuth(image.data(), k));
+            if (e == tovik::RevolutionCutter::Event::Closed)
+              counted.emplace_back(counter.points(), counter.rows());
+            drops += e == tovik::RevolutionCutter::Event::Dropped;
+          }
+        }
+        EXPECT_GT(decoded.size(), 20u);
+        EXPECT_TRUE(decoded == counted) << decoded.size() << " vs " << counted.size();
+        EXPECT_EQ(drops, a.cappedRevolutions());
+      }
     }
   }
 }

@@ -21,9 +21,9 @@ constexpr size_t kFlushBytes = 1 << 20;
 bool addFrame(const LidarData& frame, const Settings& s, int64_t freamId, std::string* text,
               Counts* counts) {
   counts->points += frame.totalPoints();
-  if (s.statsOnly || s.frameOutput) {
+  if (s.frameOutput) {
     counts->rows += csv::countRows(frame, s.rows);
-    return s.statsOnly || s.frameOutput(frame, freamId);
+    return s.frameOutput(frame, freamId);
   }
   counts->rows += csv::appendRevolution(*text, frame, int(freamId), s.angles, s.rows);
   return true;
@@ -31,6 +31,38 @@ bool addFrame(const LidarData& frame, const Settings& s, int64_t freamId, std::s
 
 bool enoughFrames(const Settings& s, int64_t converted) {
   return s.maxFrames > 0 && converted >= s.maxFrames;
+}
+
+// Counts only: the close rule and the point azimuths, no frame is built.
+void countOnly(const std::vector<const uint8_t*>& packets, const Settings& s,
+               const ProgressFn& progress, Counts* counts) {
+  RevolutionCounter counter(s.layout, s.echoCode, s.rows.channels, s.rows.angleMin,
+                            s.rows.angleMax);
+  int64_t closes = 0;
+  bool enough = false;
+  size_t i = 0;
+  for (; i < packets.size() && !enough; ++i) {
+    if (progress && (i & 4095) == 0) progress(i, packets.size());
+    const uint8_t* p = packets[i];
+    if (!isPointPacket(p)) continue;
+    for (int k = 0; k < kBlocksPerPacket; ++k) {
+      const RevolutionCutter::Event e = counter.addBlock(k, rawBlockAzimuth(p, k));
+      if (e == RevolutionCutter::Event::None) continue;
+      if (e == RevolutionCutter::Event::Dropped) {
+        ++counts->capped;
+        continue;
+      }
+      if (++closes <= s.firstRevolution) continue;
+      ++counts->revolutions;
+      counts->points += counter.points();
+      counts->rows += counter.rows();
+      if (enoughFrames(s, int64_t(counts->revolutions))) {
+        enough = true;
+        break;
+      }
+    }
+  }
+  counts->packets = i;
 }
 
 // From a revolution other than the first: the index finds where it starts, and only the
@@ -274,7 +306,7 @@ class Pipeline {
         return false;
       }
       if (j->failed) return false;
-      if (!s_.statsOnly && !s_.frameOutput && !sink_(j->text)) return false;
+      if (!s_.frameOutput && !sink_(j->text)) return false;
       ++counts->revolutions;
       counts->points += j->counts.points;
       counts->rows += j->counts.rows;
@@ -307,6 +339,10 @@ class Pipeline {
 Outcome convert(const std::vector<const uint8_t*>& packets, const Settings& settings,
                 const Sink& sink, const ProgressFn& progress, Counts* counts) {
   *counts = Counts();
+  if (settings.statsOnly) {
+    countOnly(packets, settings, progress, counts);
+    return Outcome::Done;
+  }
   if (settings.threads <= 0) {
     return convertSerial(packets, settings, sink, progress, counts) ? Outcome::Done
                                                                     : Outcome::WriteFailed;

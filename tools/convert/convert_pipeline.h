@@ -35,9 +35,11 @@ struct Settings {
   // converted ones keep their FreamIDs from the start of the list (firstRevolution + 1, ...).
   int64_t firstRevolution = 0;
   int64_t maxFrames = -1;  // -1: every closed revolution from firstRevolution on
-  bool statsOnly = false;  // count rows instead of formatting them
-  FrameFn frameOutput;     // set: each revolution goes here, and the sink receives nothing
-  AngleTable angles{};     // vertical angles of the rows
+  // Count rows instead of formatting them: the close rule and the point azimuths only, on the
+  // calling thread (RevolutionCounter); the counts are those of decoding.
+  bool statsOnly = false;
+  FrameFn frameOutput;  // set: each revolution goes here, and the sink receives nothing
+  AngleTable angles{};  // vertical angles of the rows
   csv::RowOptions rows;
   int threads = 0;  // workers; 0 does everything on the calling thread
 };
