@@ -10,6 +10,9 @@
 
 namespace tovik::csv {
 
+// The digits of a number are assembled as the bytes of one 64-bit word, first digit lowest.
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "digit words assume little-endian");
+
 namespace {
 
 constexpr char kDigitPairs[] =
@@ -49,6 +52,13 @@ inline int residualSign(double a, int k, double r) {
   }
   const double rem = std::fma(r, kPow10[-k], -a);  // r * 10^-k - a: positive when r is too big
   return rem > 0 ? -1 : rem < 0 ? 1 : 0;
+}
+
+// The two ASCII digits of v < 100, the first in the low byte.
+inline uint16_t pairText(uint32_t v) {
+  uint16_t t;
+  std::memcpy(&t, kDigitPairs + 2 * v, 2);
+  return t;
 }
 
 inline char* putTwoDigits(char* w, uint32_t v) {
@@ -102,17 +112,25 @@ size_t formatGeneral(double value, char* out) {
   const double a = std::fabs(value);
   // a lies in [2^e2, 2^(e2+1)); floor(e2 * log10 2) is its decimal exponent or one below it.
   const int e2 = biasedExp - 1023;
-  int exp10 = int(std::floor(e2 * 0.30102999566398120));
+  int exp10 = (e2 * 78913) >> 18;  // floor(e2 log10 2) for |e2| < 1650
   // Scaling must use exact powers of ten on both sides of the [10^5, 10^6) window.
   if (exp10 < kPrecision - 1 - kMaxExactPow10 || exp10 + 1 > kPrecision - 1 + kMaxExactPow10)
     return formatWithLibc(value, out);
 
-  double r = scaleByPow10(a, kPrecision - 1 - exp10);
-  // Rounding is monotonic and 10^5, 10^6 are doubles, so these tests see the exact product.
-  if (r >= double(kScaledHigh)) {
-    ++exp10;
-    r = scaleByPow10(a, kPrecision - 1 - exp10);
-  }
+  // Both candidate scalings at once; which one lands in the window depends on the mantissa, which
+  // a branch would guess wrong half the time. Rounding is monotonic and 10^5, 10^6 are doubles,
+  // so these tests see the exact product.
+  const double low = scaleByPow10(a, kPrecision - 1 - exp10);
+  const double high = scaleByPow10(a, kPrecision - 2 - exp10);
+  const bool up = low >= double(kScaledHigh);
+  uint64_t lowBits, highBits;
+  std::memcpy(&lowBits, &low, sizeof lowBits);
+  std::memcpy(&highBits, &high, sizeof highBits);
+  const uint64_t pick = uint64_t(0) - uint64_t(up);
+  const uint64_t rBits = (lowBits & ~pick) | (highBits & pick);
+  double r;
+  std::memcpy(&r, &rBits, sizeof r);
+  exp10 += int(up);
   if (r < double(kScaledLow) || r >= double(kScaledHigh)) return formatWithLibc(value, out);
 
   uint32_t n = uint32_t(r);
@@ -120,45 +138,45 @@ size_t formatGeneral(double value, char* out) {
   // Off the half-way point, r and the exact value round the same way, because the half-way point
   // is itself a double. On it, the residual decides; an exact tie goes to the even digit as the
   // C library's default rounding does.
-  if (frac > 0.5) {
-    ++n;
-  } else if (frac == 0.5) {
+  n += uint32_t(frac > 0.5);
+  if (__builtin_expect(frac == 0.5, 0)) {
     const int side = residualSign(a, kPrecision - 1 - exp10, r);
-    if (side > 0 || (side == 0 && (n & 1))) ++n;
+    n += uint32_t(side > 0 || (side == 0 && (n & 1)));
   }
   if (n == kScaledHigh) {  // 999999.5 and the like carry into a new power of ten
     n = kScaledLow;
     ++exp10;
   }
 
-  char digits[8];
-  putTwoDigits(digits, n / 10000);
-  putTwoDigits(digits + 2, (n / 100) % 100);
-  putTwoDigits(digits + 4, n % 100);
-  int last = kPrecision - 1;
-  while (digits[last] == '0') --last;  // digits[0] is never '0'
+  // The six digits as ASCII bytes, the first in the lowest byte.
+  uint64_t digits = uint64_t(pairText(n / 10000)) | uint64_t(pairText((n / 100) % 100)) << 16 |
+                    uint64_t(pairText(n % 100)) << 32;
+  // The last digit that is not '0' (digit 0 never is): trailing zeros are dropped.
+  const uint64_t values = digits - 0x303030303030ull;
+  const uint64_t nonZero = ((values + 0x7F7F7F7F7F7Full) | values) & 0x808080808080ull;
+  const int last = (63 - __builtin_clzll(nonZero)) / 8;
 
-  if (exp10 >= -4 && exp10 < kPrecision) {
-    if (exp10 >= 0) {
-      std::memcpy(w, digits, size_t(exp10) + 1);
-      w += exp10 + 1;
-      if (last > exp10) {
-        *w++ = '.';
-        std::memcpy(w, digits + exp10 + 1, size_t(last - exp10));
-        w += last - exp10;
-      }
-    } else {
-      *w++ = '0';
-      *w++ = '.';
-      for (int z = -exp10 - 1; z > 0; --z) *w++ = '0';
-      std::memcpy(w, digits, size_t(last) + 1);
-      w += last + 1;
-    }
+  if (exp10 >= 0 && exp10 < kPrecision) {
+    // d[.ddddd]: the point goes after digit exp10; eight bytes are stored whatever the length.
+    const int cut = 8 * (exp10 + 1);
+    const uint64_t head = cut == 48 ? digits : digits & ((uint64_t(1) << cut) - 1);
+    const uint64_t tail = cut == 48 ? 0 : (digits >> cut) << (cut + 8);
+    const uint64_t text = head | uint64_t('.') << cut | tail;
+    std::memcpy(w, &text, 8);
+    w += last > exp10 ? last + 2 : exp10 + 1;
+  } else if (exp10 < 0 && exp10 >= -4) {
+    // 0.[000]dddddd
+    std::memcpy(w, "0.000", 5);
+    w += 1 - exp10;
+    std::memcpy(w, &digits, 8);
+    w += last + 1;
   } else {
-    *w++ = digits[0];
+    char text[8];
+    std::memcpy(text, &digits, 8);
+    *w++ = text[0];
     if (last > 0) {
       *w++ = '.';
-      std::memcpy(w, digits + 1, size_t(last));
+      std::memcpy(w, text + 1, size_t(last));
       w += last;
     }
     *w++ = 'e';
@@ -177,8 +195,8 @@ void appendHeader(std::string& out) {
 namespace {
 // A row: FreamID, five floating fields, two small integers, two 64-bit times, nine commas and the
 // line end.
-constexpr size_t kMaxRowChars =
-    kIntegerMaxChars + 5 * kGeneralMaxChars + 2 * kIntegerMaxChars + 2 * kIntegerMaxChars + 10;
+constexpr size_t kMaxRowChars = kIntegerMaxChars + 5 * kGeneralMaxChars + 2 * kIntegerMaxChars +
+                                2 * kIntegerMaxChars + 10 + (kGeneralRoom - kGeneralMaxChars);
 constexpr size_t kChunkChars = 64 * 1024;
 
 inline bool inAngleRange(float a, const RowOptions& o) {

@@ -67,8 +67,11 @@ constexpr size_t kGeneralMaxChars = 13;
 // The longest text formatUnsigned() / formatSigned() produce ("-9223372036854775808").
 constexpr size_t kIntegerMaxChars = 20;
 
+// The room formatGeneral() needs at out: it may store scratch bytes past the text it returns.
+constexpr size_t kGeneralRoom = 16;
+
 // Writes value as printf("%g", value) would, without a terminating NUL, and returns the number of
-// characters. out must have room for kGeneralMaxChars characters.
+// characters. out must have room for kGeneralRoom bytes.
 size_t formatGeneral(double value, char* out);
 
 // Decimal digits of value (with a leading '-' when negative), no NUL; returns the count.
