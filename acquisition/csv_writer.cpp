@@ -69,8 +69,9 @@ inline char* putTwoDigits(char* w, uint32_t v) {
 }  // namespace
 
 size_t formatUnsigned(uint64_t value, char* out) {
-  char text[kIntegerMaxChars];
-  char* const end = text + sizeof text;
+  // The digits are written backwards from the middle, then copied out as one fixed-size block.
+  char text[2 * kIntegerMaxChars];
+  char* const end = text + kIntegerMaxChars;
   char* p = end;
   while (value >= 100) {
     const uint32_t pair = uint32_t(value % 100);
@@ -84,9 +85,8 @@ size_t formatUnsigned(uint64_t value, char* out) {
   } else {
     *--p = char('0' + value);
   }
-  const size_t n = size_t(end - p);
-  std::memcpy(out, p, n);
-  return n;
+  std::memcpy(out, p, kIntegerMaxChars);
+  return size_t(end - p);
 }
 
 size_t formatSigned(int64_t value, char* out) {
@@ -193,10 +193,12 @@ void appendHeader(std::string& out) {
 }
 
 namespace {
+// Fields of varying length are stored as blocks of this size (idText, channelText, times).
+constexpr size_t kFieldBlock = 24;
 // A row: FreamID, five floating fields, two small integers, two 64-bit times, nine commas and the
-// line end.
+// line end, and room for the fixed-size stores past the last field.
 constexpr size_t kMaxRowChars = kIntegerMaxChars + 5 * kGeneralMaxChars + 2 * kIntegerMaxChars +
-                                2 * kIntegerMaxChars + 10 + (kGeneralRoom - kGeneralMaxChars);
+                                2 * kIntegerMaxChars + 10 + kFieldBlock + kGeneralRoom;
 constexpr size_t kChunkChars = 64 * 1024;
 
 inline bool inAngleRange(float a, const RowOptions& o) {
@@ -235,18 +237,20 @@ size_t appendRevolution(std::string& out, const LidarData& frame, int freamId,
                         const AngleTable& verticalAngles, const RowOptions& options) {
   const ChannelTrig trig = channelTrig(verticalAngles);
 
-  char idText[kIntegerMaxChars + 1];
+  // Texts of varying length are copied as fixed 24-byte blocks; the row room absorbs the excess.
+  char idText[kFieldBlock + kIntegerRoom];
   size_t idLen = formatSigned(freamId, idText);
   idText[idLen++] = ',';
 
-  char chunk[kChunkChars];
-  size_t used = 0;
+  // Rows are written straight into out, grown a chunk at a time; the chunk's unused tail is cut
+  // off at the end.
+  size_t used = out.size();
   size_t rows = 0;
   for (int k = 0; k < kChannelCount; ++k) {
     if (!(options.channels & (1u << k))) continue;
 
     // ",<intensity>" comes before it, so the channel column is framed by commas on both sides.
-    char channelText[kIntegerMaxChars + 2];
+    char channelText[kFieldBlock + kIntegerRoom];
     size_t channelLen = 0;
     channelText[channelLen++] = ',';
     channelLen += formatSigned(options.channelNumber[k], channelText + channelLen);
@@ -265,12 +269,9 @@ size_t appendRevolution(std::string& out, const LidarData& frame, int freamId,
       const float d = float(scaleDistance(distance[i], options.accuaryMode));  // cm
       const PointXYZ p = pointPosition(d, a, cosV, sinV);
 
-      if (kChunkChars - used < kMaxRowChars) {
-        out.append(chunk, used);
-        used = 0;
-      }
-      char* w = chunk + used;
-      std::memcpy(w, idText, idLen);
+      if (out.size() - used < kMaxRowChars) out.resize(used + kChunkChars);
+      char* w = &out[used];
+      std::memcpy(w, idText, kFieldBlock);
       w += idLen;
       w += formatGeneral(p.x, w);
       *w++ = ',';
@@ -279,24 +280,26 @@ size_t appendRevolution(std::string& out, const LidarData& frame, int freamId,
       w += formatGeneral(p.z, w);
       *w++ = ',';
       w += formatSigned(intensity[i], w);
-      std::memcpy(w, channelText, channelLen);
+      std::memcpy(w, channelText, kFieldBlock);
       w += channelLen;
       w += formatGeneral(a, w);
       *w++ = ',';
       w += formatGeneral(d / 100, w);  // metres, in single precision
       *w++ = ',';
-      char* const timeStart = w;
-      w += formatUnsigned(adjustedTime[i], w);
-      const size_t timeLen = size_t(w - timeStart);
-      *w++ = ',';
-      std::memmove(w, timeStart, timeLen);
-      w += timeLen;
-      *w++ = '\n';
-      used = size_t(w - chunk);
+      // adjustedtime and timestamp: the same value twice.
+      char timeText[kFieldBlock + kIntegerRoom];
+      const size_t timeLen = formatUnsigned(adjustedTime[i], timeText);
+      timeText[timeLen] = ',';
+      std::memcpy(w, timeText, kFieldBlock);
+      w += timeLen + 1;
+      timeText[timeLen] = '\n';
+      std::memcpy(w, timeText, kFieldBlock);
+      w += timeLen + 1;
+      used = size_t(w - out.data());
       ++rows;
     }
   }
-  out.append(chunk, used);
+  out.resize(used);
   return rows;
 }
 

@@ -74,7 +74,12 @@ constexpr size_t kGeneralRoom = 16;
 // characters. out must have room for kGeneralRoom bytes.
 size_t formatGeneral(double value, char* out);
 
-// Decimal digits of value (with a leading '-' when negative), no NUL; returns the count.
+// The room formatUnsigned() / formatSigned() need at out: they may store scratch bytes past the
+// text they return.
+constexpr size_t kIntegerRoom = kIntegerMaxChars + 1;
+
+// Decimal digits of value (with a leading '-' when negative), no NUL; returns the count. out must
+// have room for kIntegerRoom bytes.
 size_t formatUnsigned(uint64_t value, char* out);
 size_t formatSigned(int64_t value, char* out);
 
