@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # End-to-end throughput of tovik16-convert: wall time of the real program on captures of the
 # simulated lidar that sit in the page cache, beside two anchors measured in the same run: reading
-# the file from the page cache (cat) and libpcap's read loop over it (pcap_read_loop).
+# the file from the page cache (cat) and libpcap's read loop over it (pcap_read_loop). CSV goes to
+# /dev/null; PCD and PLY files (one per revolution) to a scratch folder in DIR, removed at the end.
 #
 #   bench/convert_throughput.sh BUILD [RUNS] [DIR]
 #   bench/convert_throughput.sh build-release 5 /tmp
@@ -32,9 +33,13 @@ cat "$dual" "$single" > /dev/null
 # Points of the CSV runs: the revolutions they write, counted once.
 points() { "$convert" --stats "$@" | awk -F': ' '/^points:/ {print $2}'; }
 csvDual=(--sensor Tovik16-2 --frames 300 "$dual")
-csvSingle=(--frames 600 "$single")
+csvSingle=(--sensor Tovik16-1 --frames 600 "$single")
 dualPoints=$(points "${csvDual[@]}")
 singlePoints=$(points "${csvSingle[@]}")
+cloudDual=(--sensor Tovik16-2 --frames 100 "$dual")
+cloudPoints=$(points "${cloudDual[@]}")
+clouds=$(mktemp -d "$dir/tovik16-bench-clouds.XXXXXX")
+trap 'rm -rf "$clouds"' EXIT
 
 seconds() {
   local t0 t1
@@ -61,7 +66,7 @@ row() {
 }
 
 echo "# $(uptime)"
-echo "# $runs runs each; $packets point packets per capture; CSV to /dev/null"
+echo "# $runs runs each; $packets point packets per capture; CSV to /dev/null, clouds to $dir"
 echo "| run | best s | median s | worst s | rate (best) |"
 echo "|---|---|---|---|---|"
 row "page-cache read of the dual capture (cat)" "$packets" packets cat "$dual"
@@ -72,11 +77,16 @@ row "--stats dual return, --threads 1" "$packets" packets \
   "$convert" --stats --sensor Tovik16-2 --threads 1 "$dual"
 row "--stats dual return (default threads)" "$packets" packets \
   "$convert" --stats --sensor Tovik16-2 "$dual"
-row "--stats single return (default threads)" "$packets" packets "$convert" --stats "$single"
+row "--stats single return (default threads)" "$packets" packets \
+  "$convert" --stats --sensor Tovik16-1 "$single"
 row "CSV dual return, 300 revolutions, --threads 0" "$dualPoints" points \
   "$convert" --threads 0 -o /dev/null "${csvDual[@]}"
 row "CSV dual return, 300 revolutions (default threads)" "$dualPoints" points \
   "$convert" -o /dev/null "${csvDual[@]}"
 row "CSV single return, 600 revolutions (default threads)" "$singlePoints" points \
   "$convert" -o /dev/null "${csvSingle[@]}"
+row "PCD dual return, 100 revolutions (default threads)" "$cloudPoints" points \
+  "$convert" --format pcd -o "$clouds/" "${cloudDual[@]}"
+row "PLY dual return, 100 revolutions (default threads)" "$cloudPoints" points \
+  "$convert" --format ply -o "$clouds/" "${cloudDual[@]}"
 echo "# $(uptime)"
