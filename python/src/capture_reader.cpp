@@ -202,7 +202,11 @@ py::object RevolutionIterator::next() {
     got = advance(&frame);
   }
   if (!got) return py::none();
-  return revolutionArrays(frame, source_->angles, source_->accuaryMode);
+  py::tuple arrays = revolutionArrays(frame, source_->angles, source_->accuaryMode);
+  // The arrays are copies: the next revolution is built in this one's lists.
+  std::lock_guard<std::mutex> lock(mutex_);
+  assembler_.recycle(std::move(frame));
+  return std::move(arrays);
 }
 
 }  // namespace tovik::python
