@@ -166,7 +166,8 @@ size_t formatGeneral(double value, char* out) {
     w += last > exp10 ? last + 2 : exp10 + 1;
   } else if (exp10 < 0 && exp10 >= -4) {
     // 0.[000]dddddd
-    std::memcpy(w, "0.000", 5);
+    const uint64_t zeros = 0x303030302E30ull;  // "0.0000", first character lowest
+    std::memcpy(w, &zeros, 8);
     w += 1 - exp10;
     std::memcpy(w, &digits, 8);
     w += last + 1;
