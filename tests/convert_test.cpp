@@ -32,6 +32,7 @@
 #include "tools/convert/convert_pipeline.h"
 #ifdef TOVIK_HAVE_SIM
 #include "tools/sim/sim_runner.h"
+#include "tools/sim/sim_state.h"
 #endif
 
 #ifndef TOVIK_CONVERT_EXE
@@ -896,7 +897,24 @@ TEST_F(ConvertTest, SensorAutoDecodesAsTheDeviceWasSet) {
       ASSERT_EQ(explicitly.status, 0) << explicitly.err;
       EXPECT_EQ(explicitly.err, "");
       EXPECT_TRUE(automatic.out == explicitly.out);
-      EXPECT_EQ(parseCsv(automatic.out).rowsPerFrame.size(), 3u);
+      const Csv csv = parseCsv(automatic.out);
+      EXPECT_EQ(csv.rowsPerFrame.size(), 3u);
+      // The simulated device reports its own calibrated angle for channel 1: with device packets
+      // the rows sit on it; without, nothing tells the table and the 2 degree one (1 degree up)
+      // is used.
+      const double deviceAngle = tovik::sim::initialState(o.sim).verticalAngleDeg(1);
+      ASSERT_NE(deviceAngle, double(tovik::nominalVerticalAngles(tovik::kDegree133)[1]));
+      const double v = (withDevice ? deviceAngle : 1.0) * 3.14159 / 180.0;
+      size_t checked = 0, off = 0;
+      for (const auto& row : csv.rows) {
+        if (row[5] != "1") continue;
+        const double d = std::strtod(row[7].c_str(), nullptr) * 100;
+        ++checked;
+        off += std::fabs(std::strtod(row[3].c_str(), nullptr) - (d * std::sin(v) + 0.426) / 100) >
+               2e-5;
+      }
+      EXPECT_GT(checked, 1000u);
+      EXPECT_EQ(off, 0u);
     }
   }
 }
