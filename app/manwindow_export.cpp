@@ -79,7 +79,7 @@ void manwindow::receiveSaveDataOption(bool isSave, int freams, float angleMin, f
   if (stored) {
     // The check of the device's angles is made silently here: this is no new revolution.
     const tovik::AngleTable angles =
-        tovik::chooseVerticalAngles(degreeMode_, tovik::deviceVerticalAnglesSnapshot());
+        tovik::chooseVerticalAngles(degreeMode_, deviceAnglesForPass());
     csvSaving_ = false;
     reportCsvOutcome(csvExport_.writeRevolution(lastScan_, angles));
     return;
@@ -231,8 +231,7 @@ bool manwindow::exportCloud(bool selectedOnly) {
   for (int k = 0; k < 16; ++k)
     if (laserSelection_->channelShown(k)) options.channels = uint16_t(options.channels | (1u << k));
   options.channelNumber = channelNumber_;
-  const tovik::AngleTable angles =
-      tovik::chooseVerticalAngles(degreeMode_, tovik::deviceVerticalAnglesSnapshot());
+  const tovik::AngleTable angles = tovik::chooseVerticalAngles(degreeMode_, deviceAnglesForPass());
   const std::vector<tovik::CloudPoint> points = tovik::viewCloudPoints(
       scan, angles, options, displayAngleLimit_, selectedOnly ? &box : nullptr);
   if (points.empty()) {

@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QFile>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
@@ -21,6 +22,7 @@
 #include "acquisition/ReadLiveOffData.h"
 #include "acquisition/SelectLidar.h"
 #include "acquisition/SetLidarModes.h"
+#include "acquisition/csv_writer.h"
 #include "acquisition/geometry.h"
 #include "app/manwindow.h"
 #include "tools/sim/sim_runner.h"
@@ -111,6 +113,22 @@ class CaptureDescriptionWindowTest : public QObject {
     QVERIFY(waitForRevolutions(3));
     QCOMPARE(w_->passSettings().deviceAngles, reportedAngles(config));
     QCOMPARE(mistakes.count(), 0);
+
+    // Paused, the CSV export writes the shown revolution at once, placed with the same angles.
+    w_->findChild<QToolButton*>(QStringLiteral("toolButton_Play"))->click();
+    QVERIFY(w_->paused_);
+    const QString csv = dir_.filePath(QStringLiteral("stored.csv"));
+    w_->csvFileNameProvider_ = [csv](const QString&) { return csv; };
+    w_->receiveSaveDataOption(true, 1, 0.0f, 360.0f,
+                              QList<int>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15});
+    std::string expected;
+    tovik::csv::appendHeader(expected);
+    tovik::csv::appendRevolution(expected, w_->lastScan_, 1,
+                                 tovik::chooseVerticalAngles(1, reportedAngles(config)),
+                                 w_->csvRowOptions());
+    QFile written(csv);
+    QVERIFY(written.open(QIODevice::ReadOnly));
+    QCOMPARE(written.readAll(), QByteArray::fromStdString(expected));
   }
 
   // --play: the recorded sensor is confirmed without the window; the mistaken channel of the
