@@ -14,20 +14,21 @@ namespace tovik {
 
 namespace {
 
-// One point, packed: x, y, z, intensity (float32), channel (uint16), azimuth (float32), time
+// One point, packed: x, y, z, intensity (float32), channel (uint8), azimuth (float32), time
 // (float64). The offsets are the file's field order; no padding, so every reader agrees on them.
+// The channel is one byte because Open3D's PLY reader drops 16-bit properties ("ushort").
 struct FieldSpec {
   const char* name;
   uint8_t datatype;
   uint32_t size;
 };
 constexpr FieldSpec kFields[] = {
-    {"x", pcl::PCLPointField::FLOAT32, 4},      {"y", pcl::PCLPointField::FLOAT32, 4},
-    {"z", pcl::PCLPointField::FLOAT32, 4},      {"intensity", pcl::PCLPointField::FLOAT32, 4},
-    {"channel", pcl::PCLPointField::UINT16, 2}, {"azimuth", pcl::PCLPointField::FLOAT32, 4},
+    {"x", pcl::PCLPointField::FLOAT32, 4},     {"y", pcl::PCLPointField::FLOAT32, 4},
+    {"z", pcl::PCLPointField::FLOAT32, 4},     {"intensity", pcl::PCLPointField::FLOAT32, 4},
+    {"channel", pcl::PCLPointField::UINT8, 1}, {"azimuth", pcl::PCLPointField::FLOAT32, 4},
     {"time", pcl::PCLPointField::FLOAT64, 8},
 };
-constexpr uint32_t kPointStep = 4 + 4 + 4 + 4 + 2 + 4 + 8;
+constexpr uint32_t kPointStep = 4 + 4 + 4 + 4 + 1 + 4 + 8;
 
 void toCloud(const std::vector<CloudPoint>& points, pcl::PCLPointCloud2* cloud) {
   uint32_t offset = 0;
@@ -53,9 +54,9 @@ void toCloud(const std::vector<CloudPoint>& points, pcl::PCLPointCloud2* cloud) 
     std::memcpy(w + 4, &p.y, 4);
     std::memcpy(w + 8, &p.z, 4);
     std::memcpy(w + 12, &p.intensity, 4);
-    std::memcpy(w + 16, &p.channel, 2);
-    std::memcpy(w + 18, &p.azimuth, 4);
-    std::memcpy(w + 22, &p.time, 8);
+    w[16] = uint8_t(p.channel);
+    std::memcpy(w + 17, &p.azimuth, 4);
+    std::memcpy(w + 21, &p.time, 8);
     w += kPointStep;
   }
 }

@@ -61,11 +61,8 @@ double fieldValue(const pcl::PCLPointCloud2& cloud, size_t point, const std::str
         std::memcpy(&v, p, 8);
         return v;
       }
-      case pcl::PCLPointField::UINT16: {
-        uint16_t v;
-        std::memcpy(&v, p, 2);
-        return v;
-      }
+      case pcl::PCLPointField::UINT8:
+        return *p;
       default:
         ADD_FAILURE() << name << " has datatype " << int(f.datatype);
         return NAN;

@@ -806,12 +806,11 @@ void expectCloudsHoldTheRows(const Csv& csv, const std::function<fs::path(int)>&
         std::find_if(cloud.fields.begin(), cloud.fields.end(),
                      [](const pcl::PCLPointField& f) { return f.name == "channel"; });
     ASSERT_NE(channel, cloud.fields.end());
-    ASSERT_EQ(channel->datatype, pcl::PCLPointField::UINT16);
+    ASSERT_EQ(channel->datatype, pcl::PCLPointField::UINT8);
     size_t bad = 0;
     for (size_t i = 0; i < rows; ++i, ++row) {
       const auto& want = csv.rows[row];
-      uint16_t ch = 0;
-      std::memcpy(&ch, cloud.data.data() + i * cloud.point_step + channel->offset, 2);
+      const uint8_t ch = cloud.data[i * cloud.point_step + channel->offset];
       const double got[3] = {xyz[i].x, xyz[i].y, xyz[i].z};
       for (int c = 0; c < 3; ++c) {
         const double v = std::strtod(want[1 + c].c_str(), nullptr);
