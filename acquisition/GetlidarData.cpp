@@ -1,5 +1,7 @@
 #include "acquisition/GetlidarData.h"
 
+#include <QMetaMethod>
+
 #include "acquisition/live_receive_loop.h"
 
 GetlidarData::GetlidarData(QObject* parent) : QThread(parent) {}
@@ -19,10 +21,16 @@ void GetlidarData::run() {
   const bool ok = tovik::runLiveReceiveLoop(
       port, multicastIp, stopRequested, stats_, notes_,
       [this, cappedBefore](const uint8_t* image, std::vector<LidarData>& frames) {
+        framePool_->drainInto([this](LidarData&& f) { assembler_.recycle(std::move(f)); });
         assembler_.addPacket(image, frames);
         stats_.cappedRevolutions.store(assembler_.cappedRevolutions() - cappedBefore,
                                        std::memory_order_relaxed);
       },
-      [this](LidarData& frame) { emit SendData(std::move(frame)); });
+      [this](LidarData& frame) {
+        const tovik::SharedFrame shared = framePool_->share(std::move(frame));
+        static const QMetaMethod kSendData = QMetaMethod::fromSignal(&GetlidarData::SendData);
+        if (isSignalConnected(kSendData)) emit SendData(*shared);
+        emit SendFrame(shared);
+      });
   if (!ok) emit SendSocketError(QString::fromStdString(notes_.error()));
 }

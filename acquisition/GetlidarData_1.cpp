@@ -1,5 +1,7 @@
 #include "acquisition/GetlidarData_1.h"
 
+#include <QMetaMethod>
+
 #include "acquisition/live_receive_loop.h"
 
 GetlidarData_1::GetlidarData_1(QObject* parent) : QThread(parent) {}
@@ -21,10 +23,16 @@ void GetlidarData_1::run() {
   const bool ok = tovik::runLiveReceiveLoop(
       port, multicastIp, stopRequested, stats_, notes_,
       [this, cappedBefore](const uint8_t* image, std::vector<LidarData>& frames) {
+        framePool_->drainInto([this](LidarData&& f) { assembler_.recycle(std::move(f)); });
         assembler_.addPacket(image, frames);
         stats_.cappedRevolutions.store(assembler_.cappedRevolutions() - cappedBefore,
                                        std::memory_order_relaxed);
       },
-      [this](LidarData& frame) { emit SendData(std::move(frame)); });
+      [this](LidarData& frame) {
+        const tovik::SharedFrame shared = framePool_->share(std::move(frame));
+        static const QMetaMethod kSendData = QMetaMethod::fromSignal(&GetlidarData_1::SendData);
+        if (isSignalConnected(kSendData)) emit SendData(*shared);
+        emit SendFrame(shared);
+      });
   if (!ok) emit SendSocketError(QString::fromStdString(notes_.error()));
 }

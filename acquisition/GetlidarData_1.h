@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "acquisition/frame_pool.h"
 #include "acquisition/lidar_data.h"
 #include "acquisition/receiver_stats.h"
 #include "acquisition/revolution_assembler.h"
@@ -36,6 +37,9 @@ class GetlidarData_1 : public QThread {
   std::string joinNote() const { return notes_.joinNote(); }
 
  signals:
+  // Every closed revolution, as a handle whose frame returns to this receiver once released.
+  void SendFrame(const tovik::SharedFrame& frame);
+  // The same revolutions as copies; emitted only while something is connected to it.
   void SendData(LidarData lidardata);
   // Declared like the device information receiver's signals; never emitted by this class.
   void SendLidarStatusToSettingUI(SettingData* data, std::vector<int> Mac);
@@ -56,4 +60,6 @@ class GetlidarData_1 : public QThread {
   std::atomic<int> echoCode_{0};
   tovik::ReceiverStats stats_;
   tovik::ReceiverNotes notes_;
+  // Frames handed out with SendFrame come back here and are built in again.
+  std::shared_ptr<tovik::SharedFramePool> framePool_ = tovik::SharedFramePool::create();
 };

@@ -1,5 +1,6 @@
 #include "acquisition/ReadLiveOffData.h"
 
+#include <QMetaMethod>
 #include <algorithm>
 #include <array>
 #include <chrono>
@@ -228,9 +229,20 @@ void ReadLiveOffData::run() {
     frameOpen = false;
     lastClosePacket = -1;
   };
+  // Frames go out as pooled handles, and as copies only to those connected to SendData.
+  static const QMetaMethod kSendData = QMetaMethod::fromSignal(&ReadLiveOffData::SendData);
+  const auto deliver = [&](LidarData&& frame) {
+    const tovik::SharedFrame shared = framePool_->share(std::move(frame));
+    if (isSignalConnected(kSendData)) emit SendData(*shared);
+    emit SendFrame(shared);
+  };
+  // Frames the consumers released are built in again.
+  const auto recycleReturned = [&] {
+    if (assembler) framePool_->drainInto([&](LidarData&& f) { assembler->recycle(std::move(f)); });
+  };
   // Emits a closed frame that ended in packet closePacket; returns the pause that follows it.
   const auto emitFrame = [&](LidarData frame, int64_t closePacket) {
-    emit SendData(std::move(frame));
+    deliver(std::move(frame));
     if (const auto index = seekIndex(); index && frameOpen && !index->empty())
       emit SendRevolution(revolutionAt(*index, framePacket, frameBlock));
     const int speed = playSpeed.load();
@@ -255,7 +267,7 @@ void ReadLiveOffData::run() {
       if (!sourceUnchanged()) return;
       LidarData partial = assembler ? assembler->partialFrame() : LidarData();
       partial.trimToAzimuths();
-      emit SendData(partial);
+      deliver(std::move(partial));
       resetFrame();
       playDirection.store(1);
       if (!finished) {
@@ -279,6 +291,7 @@ void ReadLiveOffData::run() {
   // after the frame, or -1 when nothing was emitted.
   const auto seekTo = [&](int target) {
     resetFrame();
+    recycleReturned();
     const auto index = seekIndex();
     if (!assembler || !index || index->empty()) return -1;
     const tovik::RevolutionStart s = index->start(std::min(size_t(target), index->size() - 1));
@@ -335,6 +348,7 @@ void ReadLiveOffData::run() {
       playGate.leave();
       break;
     }
+    recycleReturned();
     const bool decoded = assembler && assembler->beginPacket(image.data());
     for (int k = firstBlock; k < tovik::kBlocksPerPacket && !stopRequested_.load() && !fileChanged;
          ++k) {

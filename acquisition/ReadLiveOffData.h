@@ -15,6 +15,7 @@
 #include <memory>
 #include <mutex>
 
+#include "acquisition/frame_pool.h"
 #include "acquisition/lidar_data.h"
 #include "acquisition/revolution_index.h"
 
@@ -136,6 +137,9 @@ class ReadLiveOffData : public QThread {
   void setSleepFunction(SleepFunction sleep);
 
  signals:
+  // Every emitted revolution, as a handle whose frame returns to the engine once released.
+  void SendFrame(const tovik::SharedFrame& frame);
+  // The same revolutions as copies; emitted only while something is connected to it.
   void SendData(LidarData lidardata);
   // true when playback reached the last packet going forward or the first going backward;
   // emitted at most once per run.
@@ -143,7 +147,7 @@ class ReadLiveOffData : public QThread {
   // The capture file changed on disk while it played (shortened, rewritten): the run has ended
   // at once, without SendBool, and the rest of the table cannot be trusted.
   void SendFileChanged();
-  // Follows each SendData while a seek index is set: the index's revolution (from 0) that the
+  // Follows each SendFrame while a seek index is set: the index's revolution (from 0) that the
   // frame shows, the one holding the frame's first decoded block.
   void SendRevolution(int revolution);
 
@@ -168,4 +172,6 @@ class ReadLiveOffData : public QThread {
   std::atomic<int> seekTarget_{-1};  // -1: no seek asked for
   mutable std::mutex indexMutex_;
   std::shared_ptr<const tovik::RevolutionIndex> seekIndex_;
+  // Frames handed out with SendFrame come back here and are built in again.
+  std::shared_ptr<tovik::SharedFramePool> framePool_ = tovik::SharedFramePool::create();
 };

@@ -199,7 +199,7 @@ void manwindow::createObjects() {
 
   // 4.
   getlidarData1_ = std::make_unique<GetlidarData_1>();
-  connect(getlidarData1_.get(), &GetlidarData_1::SendData, this, &manwindow::CalculateCoordinates,
+  connect(getlidarData1_.get(), &GetlidarData_1::SendFrame, this, &manwindow::onRevolutionFrame,
           Qt::UniqueConnection);
   connect(this, &manwindow::SendModel, getlidarData1_.get(), &GetlidarData_1::Receive,
           Qt::UniqueConnection);
@@ -208,7 +208,7 @@ void manwindow::createObjects() {
 
   // 5.
   getlidarData_ = std::make_unique<GetlidarData>();
-  connect(getlidarData_.get(), &GetlidarData::SendData, this, &manwindow::CalculateCoordinates);
+  connect(getlidarData_.get(), &GetlidarData::SendFrame, this, &manwindow::onRevolutionFrame);
   connect(this, &manwindow::SendModel, getlidarData_.get(), &GetlidarData::Receive,
           Qt::UniqueConnection);
   connect(getlidarData_.get(), &GetlidarData::SendSocketError, this,
@@ -251,18 +251,17 @@ void manwindow::createObjects() {
   // 9.
   readLiveOffData_ = std::make_unique<ReadLiveOffData>();
   connect(this, &manwindow::SendModel, readLiveOffData_.get(), &ReadLiveOffData::ReceiveMode);
-  connect(readLiveOffData_.get(), &ReadLiveOffData::SendData, this,
-          &manwindow::CalculateCoordinates);
+  connect(readLiveOffData_.get(), &ReadLiveOffData::SendFrame, this, &manwindow::onRevolutionFrame);
   connect(readLiveOffData_.get(), &ReadLiveOffData::SendBool, this, &manwindow::FinshorStart);
   connect(readLiveOffData_.get(), &ReadLiveOffData::SendRevolution, this,
           &manwindow::onPlaybackRevolution);
   // Runs on the engine's thread: counts what it emits for the playback read-out.
   PlaybackTally* tally = &playbackTally_;
   connect(
-      readLiveOffData_.get(), &ReadLiveOffData::SendData, this,
-      [tally](const LidarData& revolution) {
+      readLiveOffData_.get(), &ReadLiveOffData::SendFrame, this,
+      [tally](const tovik::SharedFrame& revolution) {
         tally->revolutions.fetch_add(1, std::memory_order_relaxed);
-        tally->points.fetch_add(revolution.totalPoints(), std::memory_order_relaxed);
+        tally->points.fetch_add(revolution->totalPoints(), std::memory_order_relaxed);
       },
       Qt::DirectConnection);
 

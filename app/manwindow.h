@@ -19,6 +19,7 @@
 
 #include "acquisition/capture_description.h"
 #include "acquisition/capture_file.h"
+#include "acquisition/frame_pool.h"
 #include "acquisition/lidar_data.h"
 #include "app/csv_export.h"
 #include "app/revolution_pass.h"
@@ -109,6 +110,8 @@ class manwindow : public QMainWindow {
   void SelectPoints();
   void ReceiveSensor(QString str);
   void CalculateCoordinates(LidarData lidardata);
+  // A revolution from a receiver or the playback engine; the same pass as CalculateCoordinates.
+  void onRevolutionFrame(const tovik::SharedFrame& frame);
   void FinshorStart(bool Finshone);
   void Return_Mode();
   void Return_Degree();
@@ -301,6 +304,8 @@ class manwindow : public QMainWindow {
   tovik::csv::RowOptions csvRowOptions() const;
   // The CSV pass of one revolution (lastScan) while csvSaving is set.
   void writeCsvRevolution(const tovik::AngleTable& deviceAngles);
+  // Places, tabulates, exports and schedules the drawing of one revolution; keeps it as lastScan_.
+  void passRevolution(const LidarData& revolution);
   // Shows the end of an export in the status bar, or its failure in a message box.
   void reportCsvOutcome(tovik::CsvExport::Outcome outcome);
   // PCD/PLY export of the shown revolution or of the selected points: the button with its menu

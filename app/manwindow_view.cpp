@@ -52,10 +52,18 @@ tovik::PassSettings manwindow::passSettings() const {
   return s;
 }
 
-void manwindow::CalculateCoordinates(LidarData lidardata) {
+void manwindow::CalculateCoordinates(LidarData lidardata) { passRevolution(lidardata); }
+
+void manwindow::onRevolutionFrame(const tovik::SharedFrame& frame) {
+  // The handle is released on return, so its frame goes back to the producer at once.
+  if (frame) passRevolution(*frame);
+}
+
+void manwindow::passRevolution(const LidarData& revolution) {
   if (!displayEnabled_) return;
-  // Kept with its raw distances for the stored-revolution selection and export.
-  lastScan_ = std::move(lidardata);
+  // Kept with its raw distances for the stored-revolution selection and export. Copied into the
+  // lists of the previous one: once they are large enough, nothing is allocated.
+  lastScan_ = revolution;
   ui_->comboBox_4->setEnabled(true);
 
   // Every revolution is placed and reaches the table and the frame counter; only the newest

@@ -370,12 +370,14 @@ class MainWindowTest : public QObject {
     QCOMPARE(w_->inetactionSetup_->packetsReceived(), 1);
     QVERIFY(w_->verticalAngleSetting_->hasDevicePacket());
 
-    // Revolutions from the three threads reach CalculateCoordinates once each.
-    const LidarData revolution = makeRevolution(10);
-    emit w_->getlidarData1_->SendData(revolution);
-    emit w_->getlidarData_->SendData(revolution);
-    emit w_->readLiveOffData_->SendData(revolution);
+    // Revolutions from the three threads reach the pass once each, and the window keeps no
+    // handle (its frame goes back to the producer).
+    const tovik::SharedFrame revolution = std::make_shared<const LidarData>(makeRevolution(10));
+    emit w_->getlidarData1_->SendFrame(revolution);
+    emit w_->getlidarData_->SendFrame(revolution);
+    emit w_->readLiveOffData_->SendFrame(revolution);
     QCOMPARE(w_->revolutionsPassed_, uint64_t(3));
+    QCOMPARE(revolution.use_count(), 1L);
 
     emit w_->readLiveOffData_->SendBool(true);
     QVERIFY(w_->playbackFinished_ && w_->paused_ && !w_->playing_);

@@ -37,6 +37,18 @@ struct Collector {
         },
         Qt::DirectConnection);
   }
+  // Copies each revolution out of its handle and drops the handle at once, so that the receiver
+  // builds later revolutions in the frames it gets back.
+  template <typename Receiver>
+  void attachHandles(Receiver& r) {
+    QObject::connect(
+        &r, &Receiver::SendFrame, &r,
+        [this](const tovik::SharedFrame& f) {
+          std::lock_guard<std::mutex> lock(mutex);
+          frames.push_back(*f);
+        },
+        Qt::DirectConnection);
+  }
 };
 
 bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit = 5000ms) {
@@ -99,7 +111,7 @@ TEST(LiveSingleReceiver, EmitsEveryRevolutionWithTheExpectedPoints) {
   receiver.port = port;
   receiver.multicastIp = "224.1.1.1";
   Collector got;
-  got.attach(receiver);
+  got.attachHandles(receiver);
   Sender sender(port);
   startAndWaitUntilListening(receiver);
 
@@ -205,7 +217,7 @@ TEST(LiveDualReceiver, MergesBothEchoesAndFollowsTheEchoCode) {
   GetlidarData receiver;
   receiver.port = port;
   Collector got;
-  got.attach(receiver);
+  got.attachHandles(receiver);
   Sender sender(port);
   startAndWaitUntilListening(receiver);
 
