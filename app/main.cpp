@@ -34,6 +34,7 @@ void answerHelpOrVersion(QCommandLineParser& parser, int argc, char* argv[]) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+  // Revolutions reach the window in pooled frames; this only guards what still allocates.
   tovik::tuneAllocatorForStreaming();
   QCoreApplication::setApplicationName(QStringLiteral("tovik16-viewer"));
   QCoreApplication::setApplicationVersion(QString::fromStdString(tovik::versionText()));

@@ -9,22 +9,30 @@
 // packets and decoded points (384 per packet) per second.
 //
 // handBack:1 gives every emitted frame back to the assembler once it is read, as the converter
-// does; handBack:0 frees it, as a consumer that keeps its frames (the viewer's queued signal)
+// does; handBack:0 frees it, as a consumer that keeps its frames (one connected to SendData)
 // does. This binary replaces operator new with a counting one: allocs counts the heap allocations
-// per 1,000 packets after three warm-up revolutions. BM_QueuedCopy measures the copy of a
-// dual-return revolution that a queued signal makes. The decodings run before the allocator is
-// tuned (benchmarks run in the order written).
+// per 1,000 packets after three warm-up revolutions. BM_Handover hands live dual-return
+// revolutions from a decoding thread to a consumer in the main thread's event loop, as the
+// receivers hand them to the window, one revolution per iteration. BM_QueuedCopy measures the
+// copy of a dual-return revolution that a queued signal makes. The decodings and the hand-overs
+// run before the allocator is tuned (benchmarks run in the order written).
 #include <benchmark/benchmark.h>
 #include <malloc.h>
 
+#include <QCoreApplication>
+#include <QObject>
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdlib>
+#include <mutex>
 #include <new>
+#include <thread>
 #include <vector>
 
+#include "acquisition/frame_pool.h"
 #include "acquisition/memory_tuning.h"
 #include "acquisition/point_packet.h"
 #include "acquisition/revolution_assembler.h"
@@ -32,9 +40,11 @@
 
 namespace {
 std::atomic<uint64_t> allocations{0};
+std::atomic<uint64_t> allocatedBytes{0};
 
 void* countedAllocation(std::size_t n) {
   allocations.fetch_add(1, std::memory_order_relaxed);
+  allocatedBytes.fetch_add(n, std::memory_order_relaxed);
   if (void* p = std::malloc(n ? n : 1)) return p;
   throw std::bad_alloc();
 }
@@ -178,6 +188,137 @@ void BM_OfflineDualForward(benchmark::State& state) {
 }
 BENCHMARK(BM_OfflineDualForward)->ArgName("handBack")->Arg(0)->Arg(1);
 
+// The two ways a producer hands a revolution over: a copy (SendData) or a pooled handle
+// (SendFrame).
+class Producer : public QObject {
+  Q_OBJECT
+ signals:
+  void SendData(LidarData lidardata);
+  void SendFrame(const tovik::SharedFrame& frame);
+};
+
+// Takes each revolution as the window does: keeps it as its last revolution and reads it.
+struct Consumer {
+  LidarData lastScan;
+  uint64_t received = 0;
+  size_t points = 0;
+  void take(const LidarData& revolution) {
+    lastScan = revolution;
+    points += lastScan.distance[0].size();
+    ++received;
+  }
+};
+
+// handOver 0: queued copies into a by-value slot that moves them into lastScan (the window before
+// pooled frames); 1: queued pooled handles, copied into lastScan; 2: pooled handles taken on the
+// decoding thread (direct connection), the hand-over alone without Qt's queued event.
+void BM_Handover(benchmark::State& state) {
+  static int argc = 1;
+  static char name[] = "bench_assembly";
+  static char* argv[] = {name, nullptr};
+  static QCoreApplication app(argc, argv);
+  qRegisterMetaType<LidarData>();
+  mallopt(M_TRIM_THRESHOLD, 128 << 10);
+  mallopt(M_MMAP_THRESHOLD, 128 << 10);
+  const int mode = int(state.range(0));
+  const bool pooled = mode != 0;
+
+  Producer producer;
+  Consumer consumer;
+  QObject context;
+  const Qt::ConnectionType type = mode == 2 ? Qt::DirectConnection : Qt::QueuedConnection;
+  if (pooled) {
+    QObject::connect(
+        &producer, &Producer::SendFrame, &context,
+        [&consumer](const tovik::SharedFrame& f) { consumer.take(*f); }, type);
+  } else {
+    QObject::connect(
+        &producer, &Producer::SendData, &context,
+        [&consumer](LidarData d) {
+          consumer.lastScan = std::move(d);
+          consumer.points += consumer.lastScan.distance[0].size();
+          ++consumer.received;
+        },
+        type);
+  }
+
+  // The decoding thread: on each request, decodes packets until a revolution closes and emits it.
+  std::mutex mutex;
+  std::condition_variable wake;
+  uint64_t requested = 0;
+  bool stop = false;
+  std::atomic<uint64_t> packets{0}, emitted{0};
+  const std::vector<PacketImage>& scene = dualScene();
+  std::thread decoder([&] {
+    tovik::LiveDualAssembler a;
+    a.setEchoCode(tovik::kDualEcho);
+    const auto pool = tovik::SharedFramePool::create();
+    std::vector<LidarData> out;
+    out.reserve(4);
+    size_t i = 0;
+    uint64_t done = 0;
+    for (;;) {
+      {
+        std::unique_lock<std::mutex> lock(mutex);
+        wake.wait(lock, [&] { return stop || requested > done; });
+        if (stop) break;
+        ++done;
+      }
+      for (bool closed = false; !closed;) {
+        if (pooled) pool->drainInto([&a](LidarData&& f) { a.recycle(std::move(f)); });
+        out.clear();
+        a.addPacket(scene[i].data(), out);
+        if (++i == scene.size()) i = 0;
+        packets.fetch_add(1, std::memory_order_relaxed);
+        for (LidarData& f : out) {
+          closed = true;
+          if (pooled) {
+            emit producer.SendFrame(pool->share(std::move(f)));
+          } else {
+            emit producer.SendData(std::move(f));
+          }
+          emitted.fetch_add(1, std::memory_order_release);
+        }
+      }
+    }
+  });
+  uint64_t asked = 0;  // revolutions asked for, main thread
+  const auto revolution = [&] {
+    const uint64_t target = ++asked;
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      requested = target;
+    }
+    wake.notify_one();
+    if (mode == 2) {
+      while (emitted.load(std::memory_order_acquire) < target) std::this_thread::yield();
+    } else {
+      while (consumer.received < target) {
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+      }
+    }
+  };
+
+  for (int n = 0; n < 5; ++n) revolution();
+  const uint64_t packetsBefore = packets.load();
+  const uint64_t allocationsBefore = allocations.load();
+  const uint64_t bytesBefore = allocatedBytes.load();
+  for (auto _ : state) revolution();
+  const double perThousand = 1000.0 / double(packets.load() - packetsBefore);
+  state.counters["allocs"] = double(allocations.load() - allocationsBefore) * perThousand;
+  state.counters["kB"] = double(allocatedBytes.load() - bytesBefore) * perThousand / 1024.0;
+  state.counters["points"] = double(consumer.lastScan.totalPoints());
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    stop = true;
+  }
+  wake.notify_one();
+  decoder.join();
+  QCoreApplication::processEvents();
+  benchmark::DoNotOptimize(consumer.points);
+}
+BENCHMARK(BM_Handover)->ArgName("handOver")->Arg(0)->Arg(1)->Arg(2)->UseRealTime();
+
 // The copy a queued signal makes of each revolution it carries (a 600 rpm dual-return frame),
 // with glibc's default trimming of freed heap (allocatorTuned:0) and with the viewer's setting
 // (tuneAllocatorForStreaming, allocatorTuned:1).
@@ -207,3 +348,5 @@ BENCHMARK(BM_QueuedCopy)->ArgName("allocatorTuned")->Arg(0)->Arg(1);
 }  // namespace
 
 BENCHMARK_MAIN();
+
+#include "bench_assembly.moc"
