@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "acquisition/frame_pool.h"
 #include "acquisition/lidar_data.h"
 #include "acquisition/point_packet.h"
 #include "acquisition/receiver_stats.h"
@@ -121,6 +122,28 @@ bool runLiveReceiveLoop(uint16_t port, const std::string& multicastIp,
   socket.close();
   stopRequested.store(false, std::memory_order_release);
   return true;
+}
+
+// A live receiver's run: assembler decodes the datagrams, each closed revolution leaves as a
+// pooled handle through emitFrame(const SharedFrame&), and the frames its consumers hand back
+// are reused for later revolutions. The assembler starts a fresh revolution, and the stats
+// count the revolutions dropped at the size cap during this run only.
+template <typename Assembler, typename EmitFrame>
+bool runAssemblingReceiver(uint16_t port, const std::string& multicastIp,
+                           std::atomic<bool>& stopRequested, ReceiverStats& stats,
+                           ReceiverNotes& notes, Assembler& assembler, SharedFramePool& pool,
+                           EmitFrame&& emitFrame) {
+  assembler.reset();
+  const uint64_t cappedBefore = assembler.cappedRevolutions();
+  return runLiveReceiveLoop(
+      port, multicastIp, stopRequested, stats, notes,
+      [&](const uint8_t* image, std::vector<LidarData>& frames) {
+        pool.drainInto([&assembler](LidarData&& f) { assembler.recycle(std::move(f)); });
+        assembler.addPacket(image, frames);
+        stats.cappedRevolutions.store(assembler.cappedRevolutions() - cappedBefore,
+                                      std::memory_order_relaxed);
+      },
+      [&](LidarData& frame) { emitFrame(pool.share(std::move(frame))); });
 }
 
 }  // namespace tovik

@@ -7,8 +7,8 @@
 
 #include <cerrno>
 
-#include "device/device_modes.h"
-#include "device/setting_data.h"
+#include "acquisition/capture_description.h"
+#include "acquisition/point_packet.h"
 #include "src/device_dict.h"
 #include "src/point_arrays.h"
 
@@ -76,15 +76,8 @@ CaptureReader::CaptureReader(const std::string& path, int layout, int echoCode, 
   }
 
   const std::vector<const uint8_t*>& packets = file.index().pointPackets;
-  const std::vector<const uint8_t*>& devices = file.index().devicePackets;
   // The first device packet tells what the capture's device was set to.
-  bool haveModes = !devices.empty();
-  DeviceModes modes;
-  if (haveModes) {
-    const uint8_t* d = devices.front();
-    const std::vector<int> mac = buildMacVector(d);
-    modes = deriveDeviceModes(d[1202], d[1203] >> 4, mac[kMacAngleSpacing], mac[kMacEchoMode]);
-  }
+  const CaptureDescription device = describeCapture(file.index().devicePackets);
   if (layout < 0) {
     // The packets themselves first: they are what gets decoded.
     switch (guessLayout(packets)) {
@@ -95,17 +88,19 @@ CaptureReader::CaptureReader(const std::string& path, int layout, int echoCode, 
         layout = 1;
         break;
       case LayoutGuess::Unknown:
-        layout = haveModes && modes.sensorType == QLatin1String(kSensorDualLive) ? 1 : 0;
+        layout = device.fromDevice && device.dualReturn() ? 1 : 0;
         break;
     }
   }
   source->layout = layout == 1 ? OfflineAssembler::Layout::Dual : OfflineAssembler::Layout::Single;
   source->echoCode = echoCode;
-  source->degreeMode = degreeMode >= 0 ? degreeMode : haveModes ? modes.degreeMode : kDegree2;
-  source->accuaryMode = accuaryMode >= 0 ? accuaryMode : haveModes ? modes.accuaryMode : 0;
+  source->degreeMode = degreeMode >= 0     ? degreeMode
+                       : device.fromDevice ? device.degreeMode
+                                           : kDegree2;
+  source->accuaryMode = accuaryMode >= 0 ? accuaryMode : device.fromDevice ? device.accuaryMode : 0;
   // The device's own angles under the viewer's 1.5 degree rule, as the converter takes them.
-  source->angles = chooseVerticalAngles(
-      source->degreeMode, haveModes ? decodeVerticalAngles(devices.front()) : AngleTable{});
+  source->angles = chooseVerticalAngles(source->degreeMode,
+                                        device.fromDevice ? device.verticalAngles : AngleTable{});
   {
     py::gil_scoped_release nogil;
     source->index = RevolutionIndex::build(packets, source->layout, source->echoCode);
